@@ -11,4 +11,7 @@ target_compile_options(marivant_warnings INTERFACE -Wall -Wextra -Werror)
 add_library(marivant_firmware_flags INTERFACE)
 target_link_libraries(marivant_firmware_flags INTERFACE marivant_warnings)
 target_compile_options(marivant_firmware_flags INTERFACE
-    $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>)
+    $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>
+    # The measurement equations are stated step by step in single and double
+    # precision; fused multiply-adds would change their results on the chip.
+    -ffp-contract=off)

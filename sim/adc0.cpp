@@ -20,7 +20,10 @@ uint32_t Adc::code_of(double volts)
 }
 
 // The sensor's transfer function from the chip's data sheet.
-double Adc::temp_sensor_volts(double celsius) { return 2.7 - (celsius + 55.0) / 75.0; }
+double Adc::temp_sensor_volts(double celsius)
+{
+    return 2.7 - (celsius + 55.0) / 75.0;
+}
 
 void Adc::seq_configure(uint32_t seq, uint32_t trigger, uint32_t priority)
 {
@@ -64,7 +67,10 @@ void Adc::processor_trigger(uint32_t seq)
     s.next_done = board_.now() + sample_time();
 }
 
-bool Adc::raw_status(uint32_t seq) const { return seq < kSequencers && seq_[seq].ris; }
+bool Adc::raw_status(uint32_t seq) const
+{
+    return seq < kSequencers && seq_[seq].ris;
+}
 
 void Adc::int_clear(uint32_t seq)
 {
@@ -90,8 +96,14 @@ uint32_t Adc::step_config(uint32_t seq, uint32_t step) const
     return (seq < kSequencers && static_cast<int>(step) < depth(seq)) ? seq_[seq].steps[step] : 0;
 }
 
-uint32_t Adc::trigger(uint32_t seq) const { return seq < kSequencers ? seq_[seq].trigger : 0; }
-bool Adc::enabled(uint32_t seq) const { return seq < kSequencers && seq_[seq].enabled; }
+uint32_t Adc::trigger(uint32_t seq) const
+{
+    return seq < kSequencers ? seq_[seq].trigger : 0;
+}
+bool Adc::enabled(uint32_t seq) const
+{
+    return seq < kSequencers && seq_[seq].enabled;
+}
 
 uint32_t Adc::convert(uint32_t config, Nanos now)
 {

@@ -14,8 +14,8 @@ constexpr uint8_t kDefaults[Ads1248::kRegCount] = {
     0x00, 0xFF, 0x00,        // GPIOCFG, GPIODIR, GPIODAT
 };
 
-constexpr uint32_t kRates[16] = {5, 10, 20, 40, 80, 160, 320, 640, 1000, 2000,
-                                 2000, 2000, 2000, 2000, 2000, 2000};
+constexpr uint32_t kRates[16] = {5,    10,   20,   40,   80,   160,  320,  640,
+                                 1000, 2000, 2000, 2000, 2000, 2000, 2000, 2000};
 
 // Commands (the low bit of most is "don't care").
 constexpr uint8_t CMD_WAKEUP = 0x00, CMD_SLEEP = 0x02, CMD_SYNC = 0x04, CMD_RESET = 0x06;
@@ -48,8 +48,7 @@ int32_t sign_extend24(uint32_t v)
 
 }  // namespace
 
-Ads1248::Ads1248(Board& board, const Ads1248Wiring& wiring, Ads1248Inputs& inputs,
-                 const Ads1248Options& opt)
+Ads1248::Ads1248(Board& board, const Ads1248Wiring& wiring, Ads1248Inputs& inputs, const Ads1248Options& opt)
     : board_(board), wiring_(wiring), inputs_(inputs), opt_(opt), rng_(opt.seed)
 {
     reset_registers();
@@ -88,19 +87,34 @@ bool Ads1248::able() const
     return powered_ && !in_reset_ && !opt_.dead && board_.now() >= ready_at_;
 }
 
-bool Ads1248::may_convert() const { return powered_ && !in_reset_ && !opt_.dead && start_high_ && !asleep_; }
+bool Ads1248::may_convert() const
+{
+    return powered_ && !in_reset_ && !opt_.dead && start_high_ && !asleep_;
+}
 
-uint32_t Ads1248::data_rate() const { return kRates[regs_[SYS0] & 0x0F]; }
-Nanos Ads1248::period() const { return kSecond / data_rate(); }
+uint32_t Ads1248::data_rate() const
+{
+    return kRates[regs_[SYS0] & 0x0F];
+}
+Nanos Ads1248::period() const
+{
+    return kSecond / data_rate();
+}
 
-uint8_t Ads1248::reg(int addr) const { return (addr >= 0 && addr < kRegCount) ? regs_[addr] : 0; }
+uint8_t Ads1248::reg(int addr) const
+{
+    return (addr >= 0 && addr < kRegCount) ? regs_[addr] : 0;
+}
 
 uint8_t Ads1248::gpio_driven() const
 {
     return powered_ ? static_cast<uint8_t>(regs_[GPIOCFG] & ~regs_[GPIODIR]) : 0;
 }
 
-uint8_t Ads1248::gpio_levels() const { return regs_[GPIODAT] & gpio_driven(); }
+uint8_t Ads1248::gpio_levels() const
+{
+    return regs_[GPIODAT] & gpio_driven();
+}
 
 void Ads1248::set_drdy(bool low)
 {
@@ -253,37 +267,37 @@ void Ads1248::write_reg(uint8_t addr, uint8_t value, Nanos now)
 void Ads1248::command(uint8_t byte, Nanos now)
 {
     switch (parse_) {
-    case Parse::WregCount:
-        parse_left_ = (byte & 0x0F) + 1;
-        parse_ = Parse::WregData;
-        return;
-    case Parse::WregData:
-        write_reg(parse_addr_, byte, now);
-        parse_addr_ = static_cast<uint8_t>((parse_addr_ + 1) % kRegCount);
-        if (--parse_left_ == 0) parse_ = Parse::Idle;
-        return;
-    case Parse::RregCount: {
-        const int n = (byte & 0x0F) + 1;
-        for (int i = 0; i < n; ++i) {
-            const int a = (parse_addr_ + i) % kRegCount;
-            out_[i] = a == GPIODAT ? static_cast<uint8_t>((regs_[a] & ~gpio_driven()) | gpio_levels())
-                                   : regs_[a];
-        }
-        out_len_ = n;
-        out_pos_ = 0;
-        out_is_data_ = false;
-        parse_ = Parse::Idle;
-        return;
-    }
-    case Parse::SyncSecond:
-        parse_ = Parse::Idle;
-        if ((byte & 0xFE) == CMD_SYNC) {
-            restart(now);
+        case Parse::WregCount:
+            parse_left_ = (byte & 0x0F) + 1;
+            parse_ = Parse::WregData;
+            return;
+        case Parse::WregData:
+            write_reg(parse_addr_, byte, now);
+            parse_addr_ = static_cast<uint8_t>((parse_addr_ + 1) % kRegCount);
+            if (--parse_left_ == 0) parse_ = Parse::Idle;
+            return;
+        case Parse::RregCount: {
+            const int n = (byte & 0x0F) + 1;
+            for (int i = 0; i < n; ++i) {
+                const int a = (parse_addr_ + i) % kRegCount;
+                out_[i] = a == GPIODAT ? static_cast<uint8_t>((regs_[a] & ~gpio_driven()) | gpio_levels())
+                                       : regs_[a];
+            }
+            out_len_ = n;
+            out_pos_ = 0;
+            out_is_data_ = false;
+            parse_ = Parse::Idle;
             return;
         }
-        break;  // not a SYNC after all: a new command
-    case Parse::Idle:
-        break;
+        case Parse::SyncSecond:
+            parse_ = Parse::Idle;
+            if ((byte & 0xFE) == CMD_SYNC) {
+                restart(now);
+                return;
+            }
+            break;  // not a SYNC after all: a new command
+        case Parse::Idle:
+            break;
     }
 
     if (byte == CMD_NOP) return;
@@ -306,38 +320,42 @@ void Ads1248::command(uint8_t byte, Nanos now)
         return;
     }
     switch (byte & 0xFE) {
-    case CMD_WAKEUP:
-        if (asleep_) {
-            asleep_ = false;
+        case CMD_WAKEUP:
+            if (asleep_) {
+                asleep_ = false;
+                restart(now);
+            }
+            return;
+        case CMD_SLEEP:
+            asleep_ = true;  // the conversion under way still completes
+            return;
+        case CMD_SYNC:
+            parse_ = Parse::SyncSecond;
+            return;
+        case CMD_RESET:
+            reset_registers();
+            if (now + kResetTime > ready_at_) ready_at_ = now + kResetTime;
             restart(now);
-        }
-        return;
-    case CMD_SLEEP:
-        asleep_ = true;  // the conversion under way still completes
-        return;
-    case CMD_SYNC:
-        parse_ = Parse::SyncSecond;
-        return;
-    case CMD_RESET:
-        reset_registers();
-        if (now + kResetTime > ready_at_) ready_at_ = now + kResetTime;
-        restart(now);
-        return;
-    case CMD_RDATA:
-        load_data();
-        return;
-    case CMD_RDATAC:
-        if (converting()) pending_rdatac_ = true;
-        else rdatac_ = true;
-        pending_sdatac_ = false;
-        return;
-    case CMD_SDATAC:
-        if (converting()) pending_sdatac_ = true;
-        else rdatac_ = false;
-        pending_rdatac_ = false;
-        return;
-    default:
-        return;  // unassigned and restricted codes do nothing
+            return;
+        case CMD_RDATA:
+            load_data();
+            return;
+        case CMD_RDATAC:
+            if (converting())
+                pending_rdatac_ = true;
+            else
+                rdatac_ = true;
+            pending_sdatac_ = false;
+            return;
+        case CMD_SDATAC:
+            if (converting())
+                pending_sdatac_ = true;
+            else
+                rdatac_ = false;
+            pending_rdatac_ = false;
+            return;
+        default:
+            return;  // unassigned and restricted codes do nothing
     }
 }
 
@@ -369,8 +387,8 @@ int32_t Ads1248::code_for(double volts) const
     }
     const int32_t ofc = sign_extend24(static_cast<uint32_t>(regs_[OFC2]) << 16 |
                                       static_cast<uint32_t>(regs_[OFC1]) << 8 | regs_[OFC0]);
-    const uint32_t fsc = static_cast<uint32_t>(regs_[FSC2]) << 16 | static_cast<uint32_t>(regs_[FSC1]) << 8 |
-                         regs_[FSC0];
+    const uint32_t fsc =
+        static_cast<uint32_t>(regs_[FSC2]) << 16 | static_cast<uint32_t>(regs_[FSC1]) << 8 | regs_[FSC0];
     const double scaled = static_cast<double>(raw - ofc) * fsc / kUnitFsc;
     return clamp_code(std::llround(scaled));
 }
@@ -380,17 +398,30 @@ int32_t Ads1248::measure(Nanos at, int muxcal_override)
     const int muxcal = muxcal_override >= 0 ? muxcal_override : (regs_[MUX1] & 7);
     double v = 0.0;
     switch (muxcal) {
-    case 0: {
-        const int p = (regs_[MUX0] >> 3) & 7, n = regs_[MUX0] & 7;
-        v = inputs_.ain_volts(p, *this, at) - inputs_.ain_volts(n, *this, at);
-        break;
-    }
-    case 1: v = 0.0; break;                      // offset: inputs shorted
-    case 2: v = kRefVolts / gain(); break;       // gain: reference on the inputs
-    case 3: v = 0.118; break;                    // temperature diode near 25 C
-    case 4: case 5: v = 0.0; break;              // external reference monitors: none fitted
-    case 6: v = 5.0 / 4.0; break;                // analog supply monitor
-    default: v = 3.3 / 4.0; break;               // digital supply monitor
+        case 0: {
+            const int p = (regs_[MUX0] >> 3) & 7, n = regs_[MUX0] & 7;
+            v = inputs_.ain_volts(p, *this, at) - inputs_.ain_volts(n, *this, at);
+            break;
+        }
+        case 1:
+            v = 0.0;
+            break;  // offset: inputs shorted
+        case 2:
+            v = kRefVolts / gain();
+            break;  // gain: reference on the inputs
+        case 3:
+            v = 0.118;
+            break;  // temperature diode near 25 C
+        case 4:
+        case 5:
+            v = 0.0;
+            break;  // external reference monitors: none fitted
+        case 6:
+            v = 5.0 / 4.0;
+            break;  // analog supply monitor
+        default:
+            v = 3.3 / 4.0;
+            break;  // digital supply monitor
     }
     v += gaussian() * opt_.noise_volts;
     return code_for(v);
@@ -444,7 +475,10 @@ void Ads1248::finish_calibration(Nanos at)
     next_done_ = may_convert() ? at + period() : kNever;
 }
 
-Nanos Ads1248::next_event() const { return next_done_ < cal_done_ ? next_done_ : cal_done_; }
+Nanos Ads1248::next_event() const
+{
+    return next_done_ < cal_done_ ? next_done_ : cal_done_;
+}
 
 void Ads1248::run_until(Nanos now)
 {

@@ -28,14 +28,14 @@ public:
 // How one converter is wired to the chip.
 struct Ads1248Wiring {
     const char* name;
-    int ssi;                  // SSI index of its serial link
-    Signal supply;            // high = powered
-    Signal reset;             // low = held in reset
-    Signal start;             // high = converting
-    Signal drdy;              // chip input the converter drives; low = data ready
-    Signal clk;               // serial clock; must be routed to the SSI
-    bool software_cs;         // chip select on a plain pin (else the SSI frame signal)
-    Signal cs;                // the chip-select pin when software_cs
+    int ssi;           // SSI index of its serial link
+    Signal supply;     // high = powered
+    Signal reset;      // low = held in reset
+    Signal start;      // high = converting
+    Signal drdy;       // chip input the converter drives; low = data ready
+    Signal clk;        // serial clock; must be routed to the SSI
+    bool software_cs;  // chip select on a plain pin (else the SSI frame signal)
+    Signal cs;         // the chip-select pin when software_cs
 };
 
 struct Ads1248Options {
@@ -49,15 +49,26 @@ class Ads1248 : public Device, public SpiDevice, public PinListener {
 public:
     // Register addresses.
     enum Reg : uint8_t {
-        MUX0 = 0x00, VBIAS = 0x01, MUX1 = 0x02, SYS0 = 0x03,
-        OFC0 = 0x04, OFC1 = 0x05, OFC2 = 0x06, FSC0 = 0x07, FSC1 = 0x08, FSC2 = 0x09,
-        IDAC0 = 0x0A, IDAC1 = 0x0B, GPIOCFG = 0x0C, GPIODIR = 0x0D, GPIODAT = 0x0E,
+        MUX0 = 0x00,
+        VBIAS = 0x01,
+        MUX1 = 0x02,
+        SYS0 = 0x03,
+        OFC0 = 0x04,
+        OFC1 = 0x05,
+        OFC2 = 0x06,
+        FSC0 = 0x07,
+        FSC1 = 0x08,
+        FSC2 = 0x09,
+        IDAC0 = 0x0A,
+        IDAC1 = 0x0B,
+        GPIOCFG = 0x0C,
+        GPIODIR = 0x0D,
+        GPIODAT = 0x0E,
         kRegCount = 15
     };
     static constexpr double kRefVolts = 2.048;
-    static constexpr int32_t kFullScale = 0x7FFFFF;
-    static constexpr Nanos kPowerUpTime = 16 * kMilli;   // 2^16 oscillator cycles
-    static constexpr Nanos kResetTime = 600 * kMicro;    // after RESET rises
+    static constexpr Nanos kPowerUpTime = 16 * kMilli;      // 2^16 oscillator cycles
+    static constexpr Nanos kResetTime = 600 * kMicro;       // after RESET rises
     static constexpr Nanos kFilterOverhead = 200 * kMicro;  // first conversion after a restart
 
     Ads1248(Board& board, const Ads1248Wiring& wiring, Ads1248Inputs& inputs, const Ads1248Options& opt);
@@ -130,7 +141,6 @@ private:
     bool in_reset_ = false;
     bool start_high_ = false;
     bool asleep_ = false;
-    bool stop_after_ = false;     // SLEEP or START low: stop at the end of this conversion
     Nanos ready_at_ = 0;
     Nanos next_done_ = kNever;
     Nanos cal_done_ = kNever;

@@ -37,12 +37,14 @@ constexpr double kBoardTempVolts0 = 0.424, kBoardTempVoltsPerC = 0.00625;
 constexpr double kControllerVolts0 = 0.480, kControllerVoltsPerC = 0.0156;
 constexpr Nanos kSensorSettling = 5 * kMilli;  // time constant after a supply comes on
 
-const Ads1248Wiring kIsoWiring = {"isolated ADS1248", 3,       Signal::IsoBoardPower, Signal::IsoReset,
-                                  Signal::IsoStart,   Signal::IsoDrdy, Signal::IsoClk, true,
-                                  Signal::IsoCs};
-const Ads1248Wiring kNonisoWiring = {"non-isolated ADS1248", 1,         Signal::NonisoPower,
-                                     Signal::NonisoReset,    Signal::NonisoStart, Signal::NonisoDrdy,
-                                     Signal::NonisoClk,      false,               Signal::NonisoFss};
+const Ads1248Wiring kIsoWiring = {
+    "isolated ADS1248", 3,    Signal::IsoBoardPower, Signal::IsoReset, Signal::IsoStart, Signal::IsoDrdy,
+    Signal::IsoClk,     true, Signal::IsoCs};
+const Ads1248Wiring kNonisoWiring = {"non-isolated ADS1248", 1,
+                                     Signal::NonisoPower,    Signal::NonisoReset,
+                                     Signal::NonisoStart,    Signal::NonisoDrdy,
+                                     Signal::NonisoClk,      false,
+                                     Signal::NonisoFss};
 
 struct Registry {
     Board* board;
@@ -65,9 +67,12 @@ struct AnalogBoard::Impl : public AdcSource, public PinListener {
         {
             const EnvironmentSettings& s = owner->env.settings;
             switch (n) {
-            case 2: return kControllerVolts0 + kControllerVoltsPerC * s.controller_temp;
-            case 3: return s.noniso_ain3;
-            default: return 0.0;  // AIN7 is the sensor's ground
+                case 2:
+                    return kControllerVolts0 + kControllerVoltsPerC * s.controller_temp;
+                case 3:
+                    return s.noniso_ain3;
+                default:
+                    return 0.0;  // AIN7 is the sensor's ground
             }
         }
     };
@@ -144,14 +149,22 @@ struct AnalogBoard::Impl : public AdcSource, public PinListener {
         }
         const int pair = mux_pair();
         switch (n) {
-        case 0: return therm;
-        case 1: return Adg1609::drain(pair, sa, 0.0);
-        case 2: return 0.0;
-        case 3: return s.ik;
-        case 4: return ext_direct;
-        case 5: return Adg1609::drain(pair, sb, 0.0);
-        case 7: return ((iso->gpio_levels() & 8) ? s.bias_plus : s.bias_minus) / 2.0;
-        default: return 0.0;  // AIN6: analog ground
+            case 0:
+                return therm;
+            case 1:
+                return Adg1609::drain(pair, sa, 0.0);
+            case 2:
+                return 0.0;
+            case 3:
+                return s.ik;
+            case 4:
+                return ext_direct;
+            case 5:
+                return Adg1609::drain(pair, sb, 0.0);
+            case 7:
+                return ((iso->gpio_levels() & 8) ? s.bias_plus : s.bias_minus) / 2.0;
+            default:
+                return 0.0;  // AIN6: analog ground
         }
     }
 
@@ -160,7 +173,8 @@ struct AnalogBoard::Impl : public AdcSource, public PinListener {
     double supply_factor(Signal enable, Nanos since, Nanos now) const
     {
         if (!board.gpio().level(enable)) return 0.0;
-        const double dt = static_cast<double>(now > since ? now - since : 0) / static_cast<double>(kSensorSettling);
+        const double dt =
+            static_cast<double>(now > since ? now - since : 0) / static_cast<double>(kSensorSettling);
         return 1.0 - std::exp(-dt);
     }
 
@@ -168,12 +182,23 @@ struct AnalogBoard::Impl : public AdcSource, public PinListener {
     {
         Signal pin;
         switch (n) {
-        case 4: pin = Signal::AdcBattery; break;
-        case 6: pin = Signal::AdcPressure; break;
-        case 10: pin = Signal::AdcHumidity; break;
-        case 16: pin = Signal::AdcWater; break;
-        case 17: pin = Signal::AdcBoardTemp; break;
-        default: return 0.0;
+            case 4:
+                pin = Signal::AdcBattery;
+                break;
+            case 6:
+                pin = Signal::AdcPressure;
+                break;
+            case 10:
+                pin = Signal::AdcHumidity;
+                break;
+            case 16:
+                pin = Signal::AdcWater;
+                break;
+            case 17:
+                pin = Signal::AdcBoardTemp;
+                break;
+            default:
+                return 0.0;
         }
         // A pin the chip drives as an output overrides the sensor.
         const Gpio& g = board.gpio();
@@ -184,10 +209,18 @@ struct AnalogBoard::Impl : public AdcSource, public PinListener {
                    supply_factor(Signal::BattMonEnable, batt_on_since, now);
         double v = 0.0;
         switch (n) {
-        case 6: v = s.pressure / kPressurePerCount * kVoltsPerCount; break;
-        case 10: v = s.humidity * kHumidityCountsPerPercent * kVoltsPerCount; break;
-        case 16: v = s.water * kWaterCountsPerPercent * kVoltsPerCount; break;
-        default: v = kBoardTempVolts0 + kBoardTempVoltsPerC * s.board_temp; break;
+            case 6:
+                v = s.pressure / kPressurePerCount * kVoltsPerCount;
+                break;
+            case 10:
+                v = s.humidity * kHumidityCountsPerPercent * kVoltsPerCount;
+                break;
+            case 16:
+                v = s.water * kWaterCountsPerPercent * kVoltsPerCount;
+                break;
+            default:
+                v = kBoardTempVolts0 + kBoardTempVoltsPerC * s.board_temp;
+                break;
         }
         return v * supply_factor(Signal::SensorSupply, sensors_on_since, now);
     }
@@ -217,13 +250,34 @@ struct AnalogBoard::Impl : public AdcSource, public PinListener {
 // ---------------------------------------------------------------------------
 
 AnalogBoard::AnalogBoard(Board& board) : impl_(new Impl(board)) {}
-AnalogBoard::~AnalogBoard() { delete impl_; }
-Environment& AnalogBoard::environment() { return impl_->env; }
-Ads1248& AnalogBoard::iso_converter() { return *impl_->iso; }
-Ads1248& AnalogBoard::noniso_converter() { return *impl_->noniso; }
-bool AnalogBoard::iso_powered() const { return impl_->iso_powered(); }
-int AnalogBoard::mux_pair() const { return impl_->mux_pair(); }
-double AnalogBoard::iso_ain(int n, Nanos now) const { return impl_->iso_ain(n, now); }
+AnalogBoard::~AnalogBoard()
+{
+    delete impl_;
+}
+Environment& AnalogBoard::environment()
+{
+    return impl_->env;
+}
+Ads1248& AnalogBoard::iso_converter()
+{
+    return *impl_->iso;
+}
+Ads1248& AnalogBoard::noniso_converter()
+{
+    return *impl_->noniso;
+}
+bool AnalogBoard::iso_powered() const
+{
+    return impl_->iso_powered();
+}
+int AnalogBoard::mux_pair() const
+{
+    return impl_->mux_pair();
+}
+double AnalogBoard::iso_ain(int n, Nanos now) const
+{
+    return impl_->iso_ain(n, now);
+}
 
 AnalogBoard* analog_board(Board& board)
 {

@@ -213,7 +213,10 @@ Water Environment::water_at(Nanos t) const
 // ---------------------------------------------------------------------------
 // Sensor physics
 
-double nernst_slope(double tc) { return kGas * (tc + kKelvin) / kFaraday * kLn10; }
+double nernst_slope(double tc)
+{
+    return kGas * (tc + kKelvin) / kFaraday * kLn10;
+}
 
 // The thermistor's resistance falls monotonically with temperature over the
 // whole range of the instrument's polynomial, so bisection on the resistance

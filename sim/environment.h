@@ -79,8 +79,8 @@ private:
 bool check_scenario_file(const char* path, std::string* error);
 
 // Sensor physics.
-double nernst_slope(double tc);           // V per pH unit
-double thermistor_volts(double tc);       // the divider's output at a temperature
+double nernst_slope(double tc);      // V per pH unit
+double thermistor_volts(double tc);  // the divider's output at a temperature
 double internal_ref_volts(double e0_int_25c, double tc, double ph);
 double external_ref_volts(double e0_ext_25c, double tc, double salinity, double ph_total);
 

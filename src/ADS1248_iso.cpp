@@ -49,10 +49,14 @@ constexpr uint32_t DRDY_POLLS_PER_MS = 20;
 constexpr uint32_t DRDY_PERIODS = 3;
 constexpr uint32_t DRDY_MARGIN_MS = 10;
 constexpr uint32_t IDLE_POLL_DELAY = 167;  // 10 us
-constexpr uint32_t IDLE_POLLS = 200;        // 2 ms, against 48 us for six bytes
+constexpr uint32_t IDLE_POLLS = 200;       // 2 ms, against 48 us for six bytes
 constexpr int RX_FIFO_DEPTH = 8;
+constexpr uint32_t PERIPH_READY_POLLS = 1000;
 
-void cs(bool high) { pin_write(Signal::IsoCs, high); }
+void cs(bool high)
+{
+    pin_write(Signal::IsoCs, high);
+}
 
 void drain_rx()
 {
@@ -136,6 +140,8 @@ void openADS1248_iso()
     pin_write(Signal::IsoReset, true);
 
     sysctl_periph_enable(Periph::SSI3);
+    for (uint32_t n = 0; n < PERIPH_READY_POLLS && !sysctl_periph_ready(Periph::SSI3); ++n) {
+    }
     for (Signal s : SSI_PINS) {
         const PinDef& d = pin_def(s);
         gpio_pin_function(d.port, d.pin, PCTL_SSI3);
@@ -182,9 +188,15 @@ void ADS1248_gpio_ADG1609_mux(uint32_t chan)
     write_gpiodat(value);
 }
 
-void ADS1248_gpio2(uint32_t state) { write_gpiodat(state == 1 ? 0x04 : 0x00); }
+void ADS1248_gpio2(uint32_t state)
+{
+    write_gpiodat(state == 1 ? 0x04 : 0x00);
+}
 
-void ADS1248_gpio3(uint32_t state) { write_gpiodat(state == 1 ? 0x08 : 0x00); }
+void ADS1248_gpio3(uint32_t state)
+{
+    write_gpiodat(state == 1 ? 0x08 : 0x00);
+}
 
 unsigned char ADS1248_gain_sps(int gain, int sps)
 {
@@ -200,9 +212,10 @@ float pollADS1248_iso(unsigned char pos_chan, unsigned char neg_chan, int trials
     float voltages[ADS1248_ISO_MAX_TRIALS];
 
     if (trials > ADS1248_ISO_MAX_TRIALS) {
-        uprintf("MAX TRIALS is %u in ADS1248_iso, more trials (avg) than %u was requested, edit "
-                "pollADS1248_iso() and recompile\n",
-                static_cast<unsigned>(ADS1248_ISO_MAX_TRIALS), static_cast<unsigned>(ADS1248_ISO_MAX_TRIALS));
+        uprintf(
+            "MAX TRIALS is %u in ADS1248_iso, more trials (avg) than %u was requested, edit "
+            "pollADS1248_iso() and recompile\n",
+            static_cast<unsigned>(ADS1248_ISO_MAX_TRIALS), static_cast<unsigned>(ADS1248_ISO_MAX_TRIALS));
         trials = ADS1248_ISO_MAX_TRIALS;
     }
 

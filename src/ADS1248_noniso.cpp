@@ -54,13 +54,34 @@ bool wait_drdy()
 
 }  // namespace
 
-void power_ADS1248_noniso_on() { pin_output(Signal::NonisoPower, true); }
-void power_ADS1248_noniso_off() { pin_output(Signal::NonisoPower, false); }
-void set_ADS1248_noniso_start_high() { pin_output(Signal::NonisoStart, true); }
-void set_ADS1248_noniso_start_low() { pin_output(Signal::NonisoStart, false); }
-void set_ADS1248_noniso_RESET_high() { pin_output(Signal::NonisoReset, true); }
-void set_ADS1248_noniso_RESET_low() { pin_output(Signal::NonisoReset, false); }
-long Read_ADS1248_noniso_DRDY() { return pin_read(Signal::NonisoDrdy) ? 1 : 0; }
+void power_ADS1248_noniso_on()
+{
+    pin_output(Signal::NonisoPower, true);
+}
+void power_ADS1248_noniso_off()
+{
+    pin_output(Signal::NonisoPower, false);
+}
+void set_ADS1248_noniso_start_high()
+{
+    pin_output(Signal::NonisoStart, true);
+}
+void set_ADS1248_noniso_start_low()
+{
+    pin_output(Signal::NonisoStart, false);
+}
+void set_ADS1248_noniso_RESET_high()
+{
+    pin_output(Signal::NonisoReset, true);
+}
+void set_ADS1248_noniso_RESET_low()
+{
+    pin_output(Signal::NonisoReset, false);
+}
+long Read_ADS1248_noniso_DRDY()
+{
+    return pin_read(Signal::NonisoDrdy) ? 1 : 0;
+}
 
 void openADS1248_noniso()
 {

@@ -15,8 +15,8 @@ constexpr uint32_t TEMP_SENSOR_STEP = ADC_STEP_TS | ADC_STEP_IE | ADC_STEP_END;
 // temperature, battery twice more, then the die temperature.
 constexpr uint32_t STEPS[ADC_BURST_STEPS] = {4, 6, 10, 16, 17, 4, 4, TEMP_SENSOR_STEP};
 constexpr uint32_t MAX_COUNT = 4095;
-constexpr Signal ANALOG_PINS[] = {Signal::AdcPressure, Signal::AdcBattery, Signal::AdcHumidity, Signal::AdcWater,
-                                  Signal::AdcBoardTemp};
+constexpr Signal ANALOG_PINS[] = {Signal::AdcPressure, Signal::AdcBattery, Signal::AdcHumidity,
+                                  Signal::AdcWater, Signal::AdcBoardTemp};
 
 // Eight conversions take 8 us at 1 Msps (0.5 ms with the largest hardware
 // averaging); 10 ms without completion means the converter is not running.
@@ -25,7 +25,10 @@ constexpr uint32_t MAX_POLLS = 2000;
 
 constexpr float NO_VALUE = std::numeric_limits<float>::quiet_NaN();
 
-bool valid(uint32_t count) { return count <= MAX_COUNT; }
+bool valid(uint32_t count)
+{
+    return count <= MAX_COUNT;
+}
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include "Aux2.h"
 #include "IO.h"
 #include "Optode.h"
+#include "SDCard.h"
 #include "Salinor.h"
 #include "Sleep.h"
 #include "System.h"
@@ -184,4 +185,5 @@ void Init()
         UARTStdioConfig(0, CONSOLE_BAUD_SLOW, PIOSC_HZ);
     }
     sleep_handler();
+    Init_SDCard();
 }

@@ -26,6 +26,7 @@
 
 #include "board.h"
 #include "config.h"
+#include "environment.h"
 #include "hibernate.h"
 #include "options.h"
 #include "persistent.h"
@@ -505,7 +506,14 @@ int main(int argc, char** argv)
     }
     static std::string card_path = g_opt.state_dir + "/sdcard.img";
     g_opt.board.card_image = card_path.c_str();
-    if (!g_opt.scenario_path.empty()) g_opt.board.scenario = g_opt.scenario_path.c_str();
+    if (!g_opt.scenario_path.empty()) {
+        std::string error;
+        if (!sim::check_scenario_file(g_opt.scenario_path.c_str(), &error)) {
+            fprintf(stderr, "marivant-sim: scenario %s: %s\n", g_opt.scenario_path.c_str(), error.c_str());
+            return 2;
+        }
+        g_opt.board.scenario = g_opt.scenario_path.c_str();
+    }
 
     if (!g_opt.transcript_path.empty()) {
         g_transcript_fd = open(g_opt.transcript_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

@@ -7,7 +7,10 @@ using sim::board;
 
 namespace {
 
-sim::Adc* adc_of(uint32_t base) { return base == ADC0_BASE ? &board().adc0() : nullptr; }
+sim::Adc* adc_of(uint32_t base)
+{
+    return base == ADC0_BASE ? &board().adc0() : nullptr;
+}
 
 }  // namespace
 
