@@ -9,7 +9,7 @@ namespace sim {
 namespace {
 
 constexpr uint32_t kSector = 512;
-constexpr uint32_t kMinClusters = 65525;     // fewer would make it FAT16
+constexpr uint32_t kMinClusters = 65525;  // fewer would make it FAT16
 constexpr uint32_t kMaxClusters = 0x0FFFFFF5;
 constexpr uint32_t kRootCluster = 2;
 constexpr uint32_t kFsInfoSector = 1;
@@ -29,8 +29,14 @@ void put32(uint8_t* p, uint32_t v)
     put16(p + 2, v >> 16);
 }
 
-uint32_t get16(const uint8_t* p) { return p[0] | (uint32_t{p[1]} << 8); }
-uint32_t get32(const uint8_t* p) { return get16(p) | (get16(p + 2) << 16); }
+uint32_t get16(const uint8_t* p)
+{
+    return p[0] | (uint32_t{p[1]} << 8);
+}
+uint32_t get32(const uint8_t* p)
+{
+    return get16(p) | (get16(p + 2) << 16);
+}
 
 bool write_sector(int fd, uint32_t sector, const uint8_t* data)
 {
@@ -46,7 +52,10 @@ bool read_sector(int fd, uint32_t sector, uint8_t* data)
 // volume would otherwise have too few clusters.
 uint32_t cluster_sectors_for(uint64_t sectors)
 {
-    uint32_t spc = sectors <= 16777216ull ? 8 : sectors <= 33554432ull ? 16 : sectors <= 67108864ull ? 32 : 64;
+    uint32_t spc = sectors <= 16777216ull   ? 8
+                   : sectors <= 33554432ull ? 16
+                   : sectors <= 67108864ull ? 32
+                                            : 64;
     while (spc > 1 && sectors / spc < kMinClusters + 1024) spc /= 2;
     return spc;
 }
@@ -59,8 +68,8 @@ void boot_sector(const Fat32Layout& l, uint32_t volume_id, uint8_t* s)
     put16(s + 11, kSector);
     s[13] = static_cast<uint8_t>(l.cluster_sectors);
     put16(s + 14, l.reserved_sectors);
-    s[16] = 2;       // FAT copies
-    s[21] = 0xF8;    // fixed disk
+    s[16] = 2;     // FAT copies
+    s[21] = 0xF8;  // fixed disk
     put16(s + 24, 63);
     put16(s + 26, 255);
     put32(s + 32, l.total_sectors);
@@ -68,8 +77,8 @@ void boot_sector(const Fat32Layout& l, uint32_t volume_id, uint8_t* s)
     put32(s + 44, kRootCluster);
     put16(s + 48, kFsInfoSector);
     put16(s + 50, kBackupBootSector);
-    s[64] = 0x80;    // drive number
-    s[66] = 0x29;    // extended boot signature
+    s[64] = 0x80;  // drive number
+    s[66] = 0x29;  // extended boot signature
     put32(s + 67, volume_id);
     std::memcpy(s + 71, "NO NAME    ", 11);
     std::memcpy(s + 82, "FAT32   ", 8);
@@ -107,9 +116,8 @@ bool write_chain(int fd, const Fat32Layout& l, uint32_t first, uint32_t last)
     uint8_t s[kSector];
     uint32_t loaded = ~0u;
     auto flush = [&]() {
-        return loaded == ~0u ||
-               (write_sector(fd, l.reserved_sectors + loaded, s) &&
-                write_sector(fd, l.reserved_sectors + l.fat_sectors + loaded, s));
+        return loaded == ~0u || (write_sector(fd, l.reserved_sectors + loaded, s) &&
+                                 write_sector(fd, l.reserved_sectors + l.fat_sectors + loaded, s));
     };
     for (uint32_t c = first; c <= last; ++c) {
         const uint32_t sec = c / (kSector / 4);
@@ -182,11 +190,11 @@ bool fat32_add_zero_file(int fd, const char* name83, uint32_t bytes)
             if (d[e] != 0x00 && d[e] != 0xE5) continue;
             std::memset(d + e, 0, 32);
             std::memcpy(d + e, name83, 11);
-            d[e + 11] = 0x20;                 // archive
-            put16(d + e + 16, 0x0021);        // created 1980-01-01
+            d[e + 11] = 0x20;           // archive
+            put16(d + e + 16, 0x0021);  // created 1980-01-01
             put16(d + e + 18, 0x0021);
             put16(d + e + 20, first >> 16);
-            put16(d + e + 24, 0x0021);        // written 1980-01-01 00:00
+            put16(d + e + 24, 0x0021);  // written 1980-01-01 00:00
             put16(d + e + 26, first & 0xFFFF);
             put32(d + e + 28, bytes);
             if (!write_sector(fd, at, d)) return false;

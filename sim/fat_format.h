@@ -10,9 +10,9 @@ namespace sim {
 struct Fat32Layout {
     uint32_t total_sectors = 0;
     uint32_t reserved_sectors = 32;
-    uint32_t fat_sectors = 0;      // per copy; two copies
+    uint32_t fat_sectors = 0;  // per copy; two copies
     uint32_t cluster_sectors = 0;
-    uint32_t clusters = 0;         // data clusters, numbered from 2
+    uint32_t clusters = 0;  // data clusters, numbered from 2
     uint32_t first_data_sector() const { return reserved_sectors + 2 * fat_sectors; }
     uint32_t cluster_sector(uint32_t cluster) const
     {

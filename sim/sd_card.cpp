@@ -38,7 +38,10 @@ uint32_t be32(const uint8_t* p)
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
 
-void seal_register(uint8_t* reg) { reg[15] = static_cast<uint8_t>((sd_crc7(reg, 15) << 1) | 1); }
+void seal_register(uint8_t* reg)
+{
+    reg[15] = static_cast<uint8_t>((sd_crc7(reg, 15) << 1) | 1);
+}
 
 // CSD version 2 (high capacity): C_SIZE counts 512 KiB units.
 uint64_t csd_v2(uint64_t sectors, uint8_t* csd)
@@ -46,9 +49,22 @@ uint64_t csd_v2(uint64_t sectors, uint8_t* csd)
     uint64_t units = sectors / 1024;
     if (units > 0x400000) units = 0x400000;
     const uint32_t c_size = units ? static_cast<uint32_t>(units - 1) : 0;
-    const uint8_t v[16] = {0x40, 0x0E, 0x00, 0x32, 0x5B, 0x59, 0x00,
-                           static_cast<uint8_t>((c_size >> 16) & 0x3F), static_cast<uint8_t>(c_size >> 8),
-                           static_cast<uint8_t>(c_size), 0x7F, 0x80, 0x0A, 0x40, 0x00, 0x00};
+    const uint8_t v[16] = {0x40,
+                           0x0E,
+                           0x00,
+                           0x32,
+                           0x5B,
+                           0x59,
+                           0x00,
+                           static_cast<uint8_t>((c_size >> 16) & 0x3F),
+                           static_cast<uint8_t>(c_size >> 8),
+                           static_cast<uint8_t>(c_size),
+                           0x7F,
+                           0x80,
+                           0x0A,
+                           0x40,
+                           0x00,
+                           0x00};
     std::memcpy(csd, v, 16);
     seal_register(csd);
     return units * 1024;
@@ -71,8 +87,11 @@ uint64_t csd_v1(uint64_t sectors, bool mmc, uint8_t* csd)
     }
     const uint32_t c_size = n ? static_cast<uint32_t>(n - 1) : 0;
     const uint8_t v[16] = {
-        static_cast<uint8_t>(mmc ? 0x90 : 0x00),  // CSD structure (MMC: 1.2, spec version 4)
-        0x26, 0x00, static_cast<uint8_t>(mmc ? 0x2A : 0x32), 0x5F,
+        static_cast<uint8_t>(mmc ? 0x90 : 0x00),  // CSD structure (MMC: 1.2, system version 4)
+        0x26,
+        0x00,
+        static_cast<uint8_t>(mmc ? 0x2A : 0x32),
+        0x5F,
         static_cast<uint8_t>(0x50 | bl),
         static_cast<uint8_t>(0x80 | ((c_size >> 10) & 3)),
         static_cast<uint8_t>(c_size >> 2),
@@ -82,7 +101,8 @@ uint64_t csd_v1(uint64_t sectors, bool mmc, uint8_t* csd)
         0x80,
         static_cast<uint8_t>(0x08 | (bl >> 2)),
         static_cast<uint8_t>((bl & 3) << 6),
-        0x00, 0x00};
+        0x00,
+        0x00};
     std::memcpy(csd, v, 16);
     seal_register(csd);
     return n << (bl + mult + 2 - 9);
@@ -125,10 +145,13 @@ uint16_t sd_crc16(const uint8_t* data, size_t n)
 uint64_t fresh_card_bytes(CardType type)
 {
     switch (type) {
-    case CardType::SdV2Block: return 4ull << 30;
-    case CardType::SdV2Byte:
-    case CardType::SdV1: return 2ull << 30;
-    case CardType::Mmc: return 1ull << 30;
+        case CardType::SdV2Block:
+            return 4ull << 30;
+        case CardType::SdV2Byte:
+        case CardType::SdV1:
+            return 2ull << 30;
+        case CardType::Mmc:
+            return 1ull << 30;
     }
     return 1ull << 30;
 }
@@ -152,7 +175,10 @@ bool SdCard::selected(bool frame_active) const
     return true;
 }
 
-void SdCard::hold_busy(Nanos duration) { busy_until_ = board_.now() + duration; }
+void SdCard::hold_busy(Nanos duration)
+{
+    busy_until_ = board_.now() + duration;
+}
 
 void SdCard::violation(const char* what)
 {
@@ -197,7 +223,10 @@ void SdCard::check_rate()
 
 uint8_t SdCard::exchange(uint8_t mosi)
 {
-    if (dead_) return 0xFF;
+    if (dead_) {
+        released_ = true;  // unpowered: nothing drives the line
+        return 0xFF;
+    }
     if (!bus_clocked()) {
         const int mode = board_.ssi(0).mode();
         if (mode == 1 || mode == 2) violation("SPI mode 1 or 2");
@@ -207,8 +236,10 @@ uint8_t SdCard::exchange(uint8_t mosi)
     if (!chip_selected()) {
         if (clocks_deselected_ < kPowerUpClocks) clocks_deselected_ += 8;
         cmd_len_ = 0;
-        return 0xFF;  // data output released
+        released_ = true;
+        return 0xFF;
     }
+    released_ = false;
     check_rate();
     const uint8_t out = next_out(now);
     take_in(line_in(mosi), now);
@@ -267,38 +298,38 @@ uint8_t SdCard::next_out(Nanos now)
 void SdCard::take_in(uint8_t b, Nanos now)
 {
     switch (phase_) {
-    case Phase::Command:
-        if (cmd_len_ == 0 && (b & 0xC0) != 0x40) return;
-        cmd_[cmd_len_++] = b;
-        if (cmd_len_ == 6) {
-            cmd_len_ = 0;
-            execute(now);
-        }
-        return;
-    case Phase::WriteToken:
-        if (b == 0xFF) return;
-        if (now < busy_until_) {
-            violation("data token while the card is busy");
+        case Phase::Command:
+            if (cmd_len_ == 0 && (b & 0xC0) != 0x40) return;
+            cmd_[cmd_len_++] = b;
+            if (cmd_len_ == 6) {
+                cmd_len_ = 0;
+                execute(now);
+            }
             return;
-        }
-        if (b == (multi_write_ ? kStartMulti : kStartBlock)) {
-            phase_ = Phase::WriteBlock;
-            in_len_ = 0;
-        } else if (multi_write_ && b == kStopMulti) {
-            phase_ = Phase::Command;
-            busy_until_ = now + kStopBusy;
-        } else if ((b & 0xC0) == 0x40) {
-            phase_ = Phase::Command;  // the host gave up the write and sends a command
-            cmd_[0] = b;
-            cmd_len_ = 1;
-        } else {
-            violation("unexpected byte instead of a data token");
-        }
-        return;
-    case Phase::WriteBlock:
-        in_[in_len_++] = b;
-        if (in_len_ == sizeof in_) end_data_block(now);
-        return;
+        case Phase::WriteToken:
+            if (b == 0xFF) return;
+            if (now < busy_until_) {
+                violation("data token while the card is busy");
+                return;
+            }
+            if (b == (multi_write_ ? kStartMulti : kStartBlock)) {
+                phase_ = Phase::WriteBlock;
+                in_len_ = 0;
+            } else if (multi_write_ && b == kStopMulti) {
+                phase_ = Phase::Command;
+                busy_until_ = now + kStopBusy;
+            } else if ((b & 0xC0) == 0x40) {
+                phase_ = Phase::Command;  // the host gave up the write and sends a command
+                cmd_[0] = b;
+                cmd_len_ = 1;
+            } else {
+                violation("unexpected byte instead of a data token");
+            }
+            return;
+        case Phase::WriteBlock:
+            in_[in_len_++] = b;
+            if (in_len_ == sizeof in_) end_data_block(now);
+            return;
     }
 }
 
@@ -312,7 +343,8 @@ void SdCard::end_data_block(Nanos now)
     respond({ok ? kDataAccepted : kDataWriteError});
     if (ok) {
         ++sectors_written_;
-        if (faults_.power_cut_after && sectors_written_ >= faults_.power_cut_after) die_after_response_ = true;
+        if (faults_.power_cut_after && sectors_written_ >= faults_.power_cut_after)
+            die_after_response_ = true;
         busy_until_ = now + (multi_write_ ? kWriteBusyMulti : kWriteBusy);
     } else {
         busy_until_ = now + kStopCommandBusy;
@@ -330,7 +362,8 @@ bool SdCard::load_sector(uint32_t sector)
     if (sector >= capacity_) return false;
     out_[0] = kStartBlock;
     const ssize_t n = pread(fd_, out_ + 1, kSector, static_cast<off_t>(sector) * kSector);
-    if (n < static_cast<ssize_t>(kSector)) std::memset(out_ + 1 + (n > 0 ? n : 0), 0, kSector - (n > 0 ? n : 0));
+    if (n < static_cast<ssize_t>(kSector))
+        std::memset(out_ + 1 + (n > 0 ? n : 0), 0, kSector - (n > 0 ? n : 0));
     const uint16_t crc = sd_crc16(out_ + 1, kSector);
     out_[1 + kSector] = static_cast<uint8_t>(crc >> 8);
     out_[2 + kSector] = static_cast<uint8_t>(crc);
@@ -418,42 +451,42 @@ void SdCard::execute(Nanos now)
 
     // Commands of the identification phase.
     switch (index) {
-    case 0:
-        go_idle();
-        respond({0xFF, kIdle});
-        return;
-    case 8:
-        if (!v2) break;
-        if (!crc_ok) {
-            respond({0xFF, static_cast<uint8_t>(idle | kCrcError)});
+        case 0:
+            go_idle();
+            respond({0xFF, kIdle});
+            return;
+        case 8:
+            if (!v2) break;
+            if (!crc_ok) {
+                respond({0xFF, static_cast<uint8_t>(idle | kCrcError)});
+                return;
+            }
+            respond({0xFF, idle, 0x00, 0x00, static_cast<uint8_t>((arg >> 8) & 0x0F),
+                     cmd8_echo_set_ ? cmd8_echo_ : static_cast<uint8_t>(arg)});
+            return;
+        case 55:
+            if (!sd) break;
+            app_next_ = true;
+            respond({0xFF, idle});
+            return;
+        case 41:
+            if (!sd || !app) break;
+            respond({0xFF, static_cast<uint8_t>(init_step(hcs, now) ? 0 : kIdle)});
+            return;
+        case 1:
+            respond({0xFF, static_cast<uint8_t>(init_step(hcs, now) ? 0 : kIdle)});
+            return;
+        case 58: {
+            const uint8_t ocr0 = static_cast<uint8_t>((ready_ ? 0x80 : 0) |
+                                                      (ready_ && type_ == CardType::SdV2Block ? 0x40 : 0));
+            respond({0xFF, idle, ocr0, 0xFF, 0x80, 0x00});
             return;
         }
-        respond({0xFF, idle, 0x00, 0x00, static_cast<uint8_t>((arg >> 8) & 0x0F),
-                 cmd8_echo_set_ ? cmd8_echo_ : static_cast<uint8_t>(arg)});
-        return;
-    case 55:
-        if (!sd) break;
-        app_next_ = true;
-        respond({0xFF, idle});
-        return;
-    case 41:
-        if (!sd || !app) break;
-        respond({0xFF, static_cast<uint8_t>(init_step(hcs, now) ? 0 : kIdle)});
-        return;
-    case 1:
-        respond({0xFF, static_cast<uint8_t>(init_step(hcs, now) ? 0 : kIdle)});
-        return;
-    case 58: {
-        const uint8_t ocr0 = static_cast<uint8_t>((ready_ ? 0x80 : 0) |
-                                                  (ready_ && type_ == CardType::SdV2Block ? 0x40 : 0));
-        respond({0xFF, idle, ocr0, 0xFF, 0x80, 0x00});
-        return;
-    }
-    case 59:
-        respond({0xFF, idle});
-        return;
-    default:
-        break;
+        case 59:
+            respond({0xFF, idle});
+            return;
+        default:
+            break;
     }
     if (!ready_ || (index == 8 || index == 55 || index == 41)) {
         respond({0xFF, static_cast<uint8_t>(idle | kIllegal)});
@@ -464,60 +497,60 @@ void SdCard::execute(Nanos now)
     uint32_t sector = 0;
     uint8_t r1 = 0;
     switch (index) {
-    case 9:
-    case 10:
-        respond({0xFF, 0x00});
-        out_[0] = kStartBlock;
-        std::memcpy(out_ + 1, index == 9 ? csd_ : cid_, 16);
-        {
-            const uint16_t c = sd_crc16(out_ + 1, 16);
-            out_[17] = static_cast<uint8_t>(c >> 8);
-            out_[18] = static_cast<uint8_t>(c);
-        }
-        out_len_ = 19;
-        out_ready_at_ = now + kRegisterAccess;
-        return;
-    case 12:
-        if (!was_reading) break;
-        respond({0xFF, 0x00});
-        busy_until_ = now + kStopCommandBusy;
-        return;
-    case 13:
-        respond({0xFF, 0x00, 0x00});
-        return;
-    case 16:
-        respond({0xFF, static_cast<uint8_t>(arg == kSector ? 0 : kParamError)});
-        return;
-    case 17:
-    case 18:
-        if (!to_sector(arg, &sector, &r1)) {
-            respond({0xFF, r1});
+        case 9:
+        case 10:
+            respond({0xFF, 0x00});
+            out_[0] = kStartBlock;
+            std::memcpy(out_ + 1, index == 9 ? csd_ : cid_, 16);
+            {
+                const uint16_t c = sd_crc16(out_ + 1, 16);
+                out_[17] = static_cast<uint8_t>(c >> 8);
+                out_[18] = static_cast<uint8_t>(c);
+            }
+            out_len_ = 19;
+            out_ready_at_ = now + kRegisterAccess;
             return;
-        }
-        respond({0xFF, 0x00});
-        load_sector(sector);
-        out_ready_at_ = now + read_access_;
-        multi_read_ = index == 18;
-        next_read_sector_ = sector + 1;
-        return;
-    case 23:
-        // ACMD23 (SD: blocks to pre-erase) or CMD23 (MMC: block count).
-        if (sd && !app) break;
-        respond({0xFF, 0x00});
-        return;
-    case 24:
-    case 25:
-        if (!to_sector(arg, &sector, &r1)) {
-            respond({0xFF, r1});
+        case 12:
+            if (!was_reading) break;
+            respond({0xFF, 0x00});
+            busy_until_ = now + kStopCommandBusy;
             return;
-        }
-        respond({0xFF, 0x00});
-        phase_ = Phase::WriteToken;
-        multi_write_ = index == 25;
-        write_sector_ = sector;
-        return;
-    default:
-        break;
+        case 13:
+            respond({0xFF, 0x00, 0x00});
+            return;
+        case 16:
+            respond({0xFF, static_cast<uint8_t>(arg == kSector ? 0 : kParamError)});
+            return;
+        case 17:
+        case 18:
+            if (!to_sector(arg, &sector, &r1)) {
+                respond({0xFF, r1});
+                return;
+            }
+            respond({0xFF, 0x00});
+            load_sector(sector);
+            out_ready_at_ = now + read_access_;
+            multi_read_ = index == 18;
+            next_read_sector_ = sector + 1;
+            return;
+        case 23:
+            // ACMD23 (SD: blocks to pre-erase) or CMD23 (MMC: block count).
+            if (sd && !app) break;
+            respond({0xFF, 0x00});
+            return;
+        case 24:
+        case 25:
+            if (!to_sector(arg, &sector, &r1)) {
+                respond({0xFF, r1});
+                return;
+            }
+            respond({0xFF, 0x00});
+            phase_ = Phase::WriteToken;
+            multi_write_ = index == 25;
+            write_sector_ = sector;
+            return;
+        default:
+            break;
     }
     respond({0xFF, kIllegal});
 }

@@ -28,14 +28,14 @@ namespace sim {
 class SdCard final : public SpiDevice, public Device {
 public:
     // The card's own timing, virtual time.
-    static constexpr Nanos kInitTime = 30 * kMilli;        // first ACMD41/CMD1 until ready
-    static constexpr Nanos kReadAccess = 250 * kMicro;     // read command to data token
-    static constexpr Nanos kReadNext = 40 * kMicro;        // between blocks of CMD18
-    static constexpr Nanos kRegisterAccess = 20 * kMicro;  // CMD9/CMD10 to data token
-    static constexpr Nanos kWriteBusy = 700 * kMicro;      // programming after CMD24's block
-    static constexpr Nanos kWriteBusyMulti = 200 * kMicro; // after each block of CMD25
-    static constexpr Nanos kStopBusy = 400 * kMicro;       // after CMD25's stop token
-    static constexpr Nanos kStopCommandBusy = 10 * kMicro; // after CMD12
+    static constexpr Nanos kInitTime = 30 * kMilli;         // first ACMD41/CMD1 until ready
+    static constexpr Nanos kReadAccess = 250 * kMicro;      // read command to data token
+    static constexpr Nanos kReadNext = 40 * kMicro;         // between blocks of CMD18
+    static constexpr Nanos kRegisterAccess = 20 * kMicro;   // CMD9/CMD10 to data token
+    static constexpr Nanos kWriteBusy = 700 * kMicro;       // programming after CMD24's block
+    static constexpr Nanos kWriteBusyMulti = 200 * kMicro;  // after each block of CMD25
+    static constexpr Nanos kStopBusy = 400 * kMicro;        // after CMD25's stop token
+    static constexpr Nanos kStopCommandBusy = 10 * kMicro;  // after CMD12
 
     struct Faults {
         bool never_ready = false;      // ACMD41/CMD1 answer "idle" for ever
@@ -72,6 +72,9 @@ public:
     const uint8_t* csd() const { return csd_; }
     const uint8_t* cid() const { return cid_; }
     bool ready() const { return ready_; }
+    // The card lets go of its data output on the first clock after chip
+    // select rises; until then it would still drive a shared bus.
+    bool data_line_released() const { return released_; }
     bool dead() const { return dead_; }
     // First way the card was driven against the protocol; empty when none.
     const std::string& protocol_error() const { return protocol_error_; }
@@ -109,6 +112,7 @@ private:
 
     // Protocol state.
     uint32_t clocks_deselected_ = 0;
+    bool released_ = true;
     bool spi_mode_ = false;
     bool ready_ = false;
     bool app_next_ = false;

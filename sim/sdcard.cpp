@@ -83,6 +83,9 @@ void detach_sdcard(Board& board)
     g_card_board = nullptr;
 }
 
-SdCard* attached_sdcard(Board& board) { return g_card_board == &board ? g_card : nullptr; }
+SdCard* attached_sdcard(Board& board)
+{
+    return g_card_board == &board ? g_card : nullptr;
+}
 
 }  // namespace sim

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "IO.h"
+#include "diskio.h"
 #include "platform.h"
 #include "uartstdio.h"
 
@@ -95,6 +96,7 @@ CalendarTime* get_RTC_time()
 void SysTickHandler()
 {
     // The card driver's timers come first; they run on the same tick.
+    disk_timerproc();
     ++timer_10ms;
 }
 

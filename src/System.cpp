@@ -1,12 +1,15 @@
 #include "System.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "ADS1248_iso.h"
 #include "ADS1248_noniso.h"
 #include "Adc_onchip.h"
 #include "IO.h"
+#include "SDCard.h"
+#include "Sleep.h"
 #include "i2c_fram.h"
 #include "platform.h"
 
@@ -148,8 +151,32 @@ void initSysDataVolatileVariables()
     run_state_from_volatile(sys_data_vol, &sys_data);
 }
 
-// The card's error log comes with the file services; until then nothing is kept.
-void error_store(const char* text) { (void)text; }
+// Error log: every step is tried whatever the earlier ones gave, so a card
+// fault shows as one console line per step; the caller is never told.
+void error_store(const char* text)
+{
+    constexpr const char* ERROR_LOG_NAME = "Error.txt";
+    constexpr size_t ERROR_TEXT_MAX = 255;  // longer texts are cut
+    static FIL errorFile;  // off the stack: a file object holds a whole sector
+    FRESULT res = f_open(&errorFile, ERROR_LOG_NAME, FA_WRITE | FA_OPEN_ALWAYS);
+    if (res != FR_OK) uprintf("Error.txt f_open error: %s\n", StringFromFresult(res));
+    res = f_lseek(&errorFile, f_size(&errorFile));
+    if (res != FR_OK) uprintf("Error.txt f_lseek error: %s\n", StringFromFresult(res));
+
+    CalendarTime now;
+    clock_to_calendar(hib_rtc_get(), &now);
+    char stamp[50];
+    snprintf(stamp, sizeof stamp, "\n%d/%02d/%02d %02d:%02d:%02d ", now.year + 1900, now.mon + 1, now.mday,
+             now.hour, now.min, now.sec);
+    UINT written;
+    res = f_write(&errorFile, stamp, static_cast<UINT>(strlen(stamp)), &written);
+    if (res != FR_OK) uprintf("Error.txt f_write error: %s\n", StringFromFresult(res));
+    const char* message = text ? text : "";
+    res = f_write(&errorFile, message, static_cast<UINT>(strnlen(message, ERROR_TEXT_MAX)), &written);
+    if (res != FR_OK) uprintf("Error.txt f_write error: %s\n", StringFromFresult(res));
+    res = f_close(&errorFile);
+    if (res != FR_OK) uprintf("Error.txt f_close error: %s\n", StringFromFresult(res));
+}
 
 // ---------------------------------------------------------------------------
 // LEDs and profiling marks

@@ -11,6 +11,6 @@ for run in a b; do
 done
 cmp "$dir/a.transcript" "$dir/b.transcript"
 for f in "$dir"/a/*; do
-    cmp "$f" "$dir/b/$(basename "$f")"
+    python3 "$here/sparse_cmp.py" "$f" "$dir/b/$(basename "$f")"
 done
 echo "ok: $(wc -c <"$dir/a.transcript") transcript bytes identical"
