@@ -27,7 +27,7 @@ test: host target
 	@if [ -x tools/budgets.sh ]; then tools/budgets.sh $(TARGET_DIR); fi
 
 flash: target
-	openocd -f board/ek-tm4c123gxl.cfg -c "program $(TARGET_DIR)/marivant-firmware.elf verify reset exit"
+	openocd -f board/ti_ek-tm4c123gxl.cfg -c "program $(TARGET_DIR)/marivant-firmware.elf verify reset exit"
 
 clean:
 	rm -rf build

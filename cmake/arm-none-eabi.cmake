@@ -33,6 +33,10 @@ else()
     set(MARIVANT_LIBC_LINK_FLAGS "")
 endif()
 
+# Strict C++17 hides the C library's POSIX functions (strnlen, ...); the host
+# build sees them (g++ defines _GNU_SOURCE there), so show them here too.
+string(APPEND MARIVANT_LIBC_FLAGS " -D_DEFAULT_SOURCE")
+
 set(CMAKE_C_FLAGS_INIT "${MARIVANT_CPU_FLAGS} ${MARIVANT_CODE_FLAGS} ${MARIVANT_LIBC_FLAGS}")
 set(CMAKE_CXX_FLAGS_INIT "${MARIVANT_CPU_FLAGS} ${MARIVANT_CODE_FLAGS} ${MARIVANT_LIBC_FLAGS}")
 set(CMAKE_ASM_FLAGS_INIT "${MARIVANT_CPU_FLAGS}")

@@ -7,7 +7,7 @@ need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 for pkg in cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev \
            gcc-arm-none-eabi libnewlib-arm-none-eabi picolibc-arm-none-eabi \
-           lrzsz mtools dosfstools; do
+           lrzsz mtools dosfstools python3; do
     have_pkg "$pkg" || need+=("$pkg")
 done
 
