@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -393,7 +394,9 @@ bool open_pty()
     if (fd < 0 || grantpt(fd) != 0 || unlockpt(fd) != 0) return false;
     const char* name = ptsname(fd);
     if (!name) return false;
-    // The line is raw: bytes pass unchanged in both directions.
+    // The line is raw: bytes pass unchanged in both directions. The slave
+    // stays open here (never read), so that the master does not report a
+    // hang-up while no terminal program is connected.
     const int slave = open(name, O_RDWR | O_NOCTTY);
     if (slave >= 0) {
         termios t;
@@ -401,7 +404,6 @@ bool open_pty()
             cfmakeraw(&t);
             tcsetattr(slave, TCSANOW, &t);
         }
-        close(slave);
     }
     g_in_fd = g_out_fd = fd;
     fprintf(stdout, "marivant-sim: console on %s\n", name);
@@ -456,7 +458,12 @@ bool boot_once()
         finish(3);
         return false;
     }
-    if (pid == 0) run_boot();
+    if (pid == 0) {
+        // A boot never outlives the simulator that started it.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() == 1) _exit(0);
+        run_boot();
+    }
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
