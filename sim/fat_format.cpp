@@ -138,7 +138,7 @@ bool fat32_layout(uint64_t sectors, Fat32Layout* out)
     Fat32Layout l;
     l.total_sectors = static_cast<uint32_t>(sectors);
     l.cluster_sectors = cluster_sectors_for(sectors);
-    // FAT size as the FAT specification computes it: never too small.
+    // FAT size computed as the FAT32 format document does it: never too small.
     const uint64_t rest = sectors - l.reserved_sectors;
     const uint64_t per = (256ull * l.cluster_sectors + 2) / 2;
     l.fat_sectors = static_cast<uint32_t>((rest + per - 1) / per);

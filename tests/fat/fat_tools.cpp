@@ -1,5 +1,7 @@
 #include "fat_tools.h"
 
+#include "support/shell.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,20 +35,7 @@ std::string quote(const std::string& s)
     return q + "'";
 }
 
-int run(const std::string& cmd, std::string* out)
-{
-    // mtools must not look for a configuration or check the geometry.
-    const std::string full = "MTOOLS_SKIP_CHECK=1 MTOOLSRC=/dev/null " + cmd + " 2>&1";
-    FILE* p = popen(full.c_str(), "r");
-    if (p == nullptr) return -1;
-    std::string text;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
-    const int status = pclose(p);
-    if (out) *out = text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+int run(const std::string& cmd, std::string* out) { return testing_support::run_command(cmd, out); }
 
 std::vector<uint8_t> read_file(const std::string& path)
 {

@@ -19,6 +19,7 @@
 #include "platform.h"
 #include "sd_card.h"
 #include "support/board_fixture.h"
+#include "support/shell.h"
 
 namespace sdcard_test {
 
@@ -30,23 +31,8 @@ struct CardSetup {
     uint32_t power_cut_after = 0;
 };
 
-// Runs a shell command; its exit status, with stdout and stderr in *out.
-inline int run(const std::string& cmd, std::string* out = nullptr)
-{
-    // The PC tools live in sbin on some systems; mtools must not look for a
-    // configuration or check the geometry.
-    const std::string full =
-        "PATH=\"$PATH:/usr/sbin:/sbin\" MTOOLS_SKIP_CHECK=1 MTOOLSRC=/dev/null " + cmd + " 2>&1";
-    FILE* p = popen(full.c_str(), "r");
-    if (p == nullptr) return -1;
-    std::string text;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
-    const int status = pclose(p);
-    if (out) *out = text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using testing_support::run_command;
+inline int run(const std::string& cmd, std::string* out = nullptr) { return run_command(cmd, out); }
 
 class CardTest : public testing_support::BoardFixture {
 protected:
