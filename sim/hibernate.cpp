@@ -14,6 +14,7 @@ void rtc_sync(HibState& s, Nanos now)
         s.rtc_anchor = now;
         return;
     }
+    if (now < s.rtc_anchor) return;
     const uint64_t whole = (now - s.rtc_anchor) / kSecond;
     s.rtc_seconds += static_cast<uint32_t>(whole);
     s.rtc_anchor += whole * kSecond;

@@ -121,7 +121,7 @@ void pace_to(Nanos target)
     for (;;) {
         const Nanos wall_due = g_pace_wall + (target - g_pace_virt);
         const Nanos wall = wall_now();
-        if (wall >= wall_due || g_world->stop != Stop::None) return;
+        if (wall >= wall_due || g_world->stop == Stop::Exit) return;
         const Nanos left = wall_due - wall;
         const int ms = static_cast<int>(left / sim::kMilli) + 1;
         const size_t before = g_world->host.count;
@@ -280,7 +280,7 @@ bool hibernate_until_wake()
             }
         }
         const Nanos rtc_due = (h.wake_sources & sim::Hibernate::kWakeRtc) ? sim::rtc_time_of(h, h.match0) : sim::kNever;
-        g_world->now = now = t;
+        if (t > now) g_world->now = now = t;  // time never runs backwards
         sim::rtc_sync(h, now);
 
         // Console activity asserts the wake pin; the byte itself is lost,
@@ -294,7 +294,7 @@ bool hibernate_until_wake()
             }
             continue;
         }
-        if (rtc_due == now) {
+        if (rtc_due <= now) {
             h.raw_status |= sim::Hibernate::kRtcMatch0;
             return true;
         }
@@ -484,6 +484,7 @@ int run()
     for (;;) {
         if (g_persist.hib->hibernating) {
             if (g_opt.interactive) fprintf(stderr, "\r\n[marivant-sim: hibernating]\r\n");
+            g_world->stop = Stop::None;
             if (!hibernate_until_wake()) break;
             g_persist.hib->hibernating = 0;
         }
