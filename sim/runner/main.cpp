@@ -503,7 +503,9 @@ int main(int argc, char** argv)
     using namespace runner;
     const int code = parse_options(argc, argv, &g_opt);
     if (code >= 0) return code;
-    if (!g_opt.realtime_set) g_opt.realtime = !g_opt.has_script && isatty(STDIN_FILENO);
+    // A person or a terminal program on the other end wants real time; a
+    // script wants the answer fast.
+    if (!g_opt.realtime_set) g_opt.realtime = !g_opt.has_script && (g_opt.pty || isatty(STDIN_FILENO));
 
     setup_world();
     if (g_opt.has_script && !load_script(g_opt.script_path)) return 2;
