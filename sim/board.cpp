@@ -89,7 +89,10 @@ int Nvic::deliver()
     return ran;
 }
 
-void Nvic::reset() { *this = Nvic{}; }
+void Nvic::reset()
+{
+    *this = Nvic{};
+}
 
 // ---------------------------------------------------------------------------
 // SysTick
@@ -116,9 +119,18 @@ Board* g_board = nullptr;
 constexpr uint32_t kUartIrq[6] = {5, 6, 33, 59, 60, 61};
 }  // namespace
 
-Board& board() { return *g_board; }
-void set_board(Board* b) { g_board = b; }
-bool has_board() { return g_board != nullptr; }
+Board& board()
+{
+    return *g_board;
+}
+void set_board(Board* b)
+{
+    g_board = b;
+}
+bool has_board()
+{
+    return g_board != nullptr;
+}
 
 Board::Board(Persistent& persistent, const BoardConfig& config, Nanos start)
     : persistent_(persistent), config_(config), now_(start)
@@ -203,7 +215,10 @@ void Board::advance_to(Nanos t)
     if (hooks.after_advance && advance_depth_ == 0) hooks.after_advance(now_);
 }
 
-void Board::spend(Nanos dt) { advance_to(now_ + dt); }
+void Board::spend(Nanos dt)
+{
+    advance_to(now_ + dt);
+}
 
 void Board::access()
 {

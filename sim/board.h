@@ -117,10 +117,10 @@ public:
     void remove_device(Device* d);
 
     // Time.
-    void spend(Nanos dt);          // busy wait or access cost
+    void spend(Nanos dt);  // busy wait or access cost
     void advance_to(Nanos t);
-    void access();                 // a peripheral access: cost, then due interrupts
-    void idle();                   // firmware spins on interrupt-changed state
+    void access();  // a peripheral access: cost, then due interrupts
+    void idle();    // firmware spins on interrupt-changed state
     Nanos earliest_event() const;
 
     Nvic& nvic() { return nvic_; }

@@ -47,7 +47,10 @@ void Hibernate::rtc_set(uint32_t seconds)
     s_.rtc_anchor = board_.now();
 }
 
-uint32_t Hibernate::rtc_get() const { return rtc_seconds_at(s_, board_.now()); }
+uint32_t Hibernate::rtc_get() const
+{
+    return rtc_seconds_at(s_, board_.now());
+}
 
 void Hibernate::request()
 {

@@ -16,19 +16,19 @@ constexpr size_t kFramBytes = 512;  // two 256-byte pages at I2C addresses 0x50 
 // Hibernation module registers kept by the battery. Plain data, fixed layout:
 // this is the clock file of the state directory.
 struct HibState {
-    uint32_t magic;         // kHibMagic once initialised
-    uint32_t rtc_enabled;   // counter running
-    uint32_t rtc_seconds;   // count at rtc_anchor
+    uint32_t magic;        // kHibMagic once initialised
+    uint32_t rtc_enabled;  // counter running
+    uint32_t rtc_seconds;  // count at rtc_anchor
     uint32_t reserved0;
-    uint64_t rtc_anchor;    // virtual time of the last whole second counted
+    uint64_t rtc_anchor;  // virtual time of the last whole second counted
     uint32_t match0;
     uint32_t trim;
     uint32_t wake_sources;  // HIB_WAKE_PIN | HIB_WAKE_RTC
     uint32_t raw_status;    // raw interrupt status (wake causes)
     uint32_t int_mask;
-    uint32_t active;        // module clock enabled: it was in use before a reset
+    uint32_t active;  // module clock enabled: it was in use before a reset
     uint32_t clock_config;
-    uint32_t hibernating;   // the chip was powered down when the simulator stopped
+    uint32_t hibernating;  // the chip was powered down when the simulator stopped
 };
 constexpr uint32_t kHibMagic = 0x48494231;  // "HIB1"
 

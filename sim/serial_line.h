@@ -17,7 +17,11 @@ public:
     // Queue bytes; returns how many fit.
     size_t send(const uint8_t* data, size_t n);
     size_t pending() const { return count_; }
-    void clear() { head_ = count_ = 0; next_ = kNever; }
+    void clear()
+    {
+        head_ = count_ = 0;
+        next_ = kNever;
+    }
 
     Nanos next_event() const override { return count_ ? next_ : kNever; }
     void run_until(Nanos now) override;

@@ -30,7 +30,7 @@ public:
     void configure(uint32_t src_clock, int mode, uint32_t bit_rate, uint32_t width);
     void enable(bool on);
     bool enabled() const { return enabled_; }
-    bool put(uint32_t data);  // false when the transmit FIFO is full
+    bool put(uint32_t data);   // false when the transmit FIFO is full
     bool get(uint32_t* data);  // false when the receive FIFO is empty
     bool busy() const { return shifting_ || tx_count_ > 0; }
     bool tx_full() const { return tx_count_ == 8; }

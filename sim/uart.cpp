@@ -119,6 +119,9 @@ void Uart::run_until(Nanos now)
     }
 }
 
-void Uart::update_irq() { board_.nvic().set_level(irq_, (ris_ & im_) != 0); }
+void Uart::update_irq()
+{
+    board_.nvic().set_level(irq_, (ris_ & im_) != 0);
+}
 
 }  // namespace sim

@@ -27,8 +27,14 @@ constexpr uint32_t CONSOLE_BAUD_SLOW = 9600;
 constexpr uint32_t INSTRUMENT_BAUD = 9600;
 constexpr uint32_t NONISO_SSI_RATE = 1000000;
 
-void output_low(Signal s) { pin_output(s, false); }
-void output_high(Signal s) { pin_output(s, true); }
+void output_low(Signal s)
+{
+    pin_output(s, false);
+}
+void output_high(Signal s)
+{
+    pin_output(s, true);
+}
 
 void output_low(GpioPort port, uint8_t pins)
 {

@@ -40,7 +40,10 @@ void civil_from_days(int64_t z, int64_t* y, int* m, int* d)
     *y = yoe + era * 400 + (*m <= 2);
 }
 
-int64_t floor_div(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+int64_t floor_div(int64_t a, int64_t b)
+{
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
 
 }  // namespace
 
@@ -67,8 +70,8 @@ uint32_t calendar_to_clock(const CalendarTime* in)
     const int64_t year = 1900 + static_cast<int64_t>(in->year) + floor_div(mon, 12);
     const int64_t month = mon - 12 * floor_div(mon, 12);  // 0..11
     const int64_t days = days_from_civil(year, month + 1, 1) + in->mday - 1 + DAYS_1900_TO_1970;
-    const int64_t t = days * 86400 + static_cast<int64_t>(in->hour) * 3600 +
-                      static_cast<int64_t>(in->min) * 60 + in->sec;
+    const int64_t t =
+        days * 86400 + static_cast<int64_t>(in->hour) * 3600 + static_cast<int64_t>(in->min) * 60 + in->sec;
     if (t < 0 || t >= static_cast<int64_t>(CLOCK_INVALID)) return CLOCK_INVALID;
     return static_cast<uint32_t>(t);
 }
@@ -77,8 +80,8 @@ size_t format_clock(char* buf, size_t n, uint32_t t)
 {
     CalendarTime c;
     clock_to_calendar(t, &c);
-    const int len = snprintf(buf, n, "%02d/%02d/%02d %02d:%02d:%02d", c.mon + 1, c.mday,
-                             c.year % 100, c.hour, c.min, c.sec);
+    const int len = snprintf(buf, n, "%02d/%02d/%02d %02d:%02d:%02d", c.mon + 1, c.mday, c.year % 100, c.hour,
+                             c.min, c.sec);
     if (len < 0 || n == 0) return 0;
     return static_cast<size_t>(len) < n ? static_cast<size_t>(len) : n - 1;
 }

@@ -57,8 +57,7 @@ void i2c0_init(unsigned char bFast)
     i2c_master_enable(I2C0_BASE);
 }
 
-void i2c0_write(unsigned char uiSlave_add, unsigned char* ucData, uint16_t uiCount,
-                unsigned char ucStart_add)
+void i2c0_write(unsigned char uiSlave_add, unsigned char* ucData, uint16_t uiCount, unsigned char ucStart_add)
 {
     MaskedSection masked;
     if (uiCount == 0) {
@@ -118,8 +117,8 @@ void fram_init()
 
 void fram_store()
 {
-    i2c0_write(FRAM_I2C_ADDR, reinterpret_cast<unsigned char*>(&sys_data_chg),
-               sizeof(sys_data_chg), SYS_DATA_FRAM_OFFSET);
+    i2c0_write(FRAM_I2C_ADDR, reinterpret_cast<unsigned char*>(&sys_data_chg), sizeof(sys_data_chg),
+               SYS_DATA_FRAM_OFFSET);
 }
 
 void fram_retrieve()

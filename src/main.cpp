@@ -1,13 +1,14 @@
 // Start-up dispatch and the operator's main menu. Every wake from
 // hibernation is a reset, so this runs from the top each time and decides
 // from the stored run state what to do.
+#include "main.h"
+
 #include <cstdint>
 
 #include "IO.h"
 #include "Init.h"
 #include "Sleep.h"
 #include "System.h"
-#include "main.h"
 #include "platform.h"
 #include "uartstdio.h"
 
@@ -23,10 +24,8 @@ void print_volatile_record()
 {
     uprintf("\nsys_data_chg.state = %u\n", static_cast<unsigned>(sys_data_chg.state));
     uprintf("\nsys_data_chg.nextWakeUp = %u\n", static_cast<unsigned>(sys_data_chg.nextWakeUp));
-    uprintf("\nsys_data_chg.next_gdata_fptr = %u\n",
-            static_cast<unsigned>(sys_data_chg.next_gdata_fptr));
-    uprintf("\nsys_data_chg.current_sample = %u\n",
-            static_cast<unsigned>(sys_data_chg.current_sample));
+    uprintf("\nsys_data_chg.next_gdata_fptr = %u\n", static_cast<unsigned>(sys_data_chg.next_gdata_fptr));
+    uprintf("\nsys_data_chg.current_sample = %u\n", static_cast<unsigned>(sys_data_chg.current_sample));
     uprintf("\nsys_data_chg.AD24_std = %f\n", static_cast<double>(sys_data_chg.AD24_std));
     uprintf("\nsys_data_chg.samp_state = %u\n", static_cast<unsigned>(sys_data_chg.samp_state));
     uprintf("\nsys_data_chg.chksum = 0x%08x\n", static_cast<unsigned>(sys_data_chg.chksum));
@@ -35,8 +34,9 @@ void print_volatile_record()
 void print_help()
 {
     uprintf("\n\nVersion -- %s, %s \n ", VERSION_TEXT, NONVOL_TEXT);
-    uprintf("\nNORV Power Consumption per Sample = ~0.2 Joules per sample:  12v, 1.2sec, ~14.5mA => "
-            "12 * 14.5 * (1.2 / 3600) * 3.6 = ~0.2 Joules\n\n");
+    uprintf(
+        "\nNORV Power Consumption per Sample = ~0.2 Joules per sample:  12v, 1.2sec, ~14.5mA => "
+        "12 * 14.5 * (1.2 / 3600) * 3.6 = ~0.2 Joules\n\n");
     uprintf("\n\n--------- Configuration --------------\n");
     uprintf("\nConfiguration checklist: (use Main Menu 1--Configure)\n");
     uprintf("\n1 -- Set Clock");
@@ -91,35 +91,48 @@ void run_selection(unsigned char key)
 {
     const bool debug = dbg_flag == 1;
     switch (key) {
-    case '1': configuration(); break;
-    case '2': deploy(START); break;
-    case '3': test(); break;
-    case '4': sleep(IDLE, 0); break;
-    case '5': viewFiles(); break;
-    case 'H':
-    case 'h': print_help(); break;
-    case '6':
-        if (debug) state_dump();
-        break;
-    case '7':
-        if (debug) debug_reload_records(true);
-        break;
-    case '8':
-        if (debug) debug_reload_records(false);
-        break;
-    case 'a':
-        if (debug) {
-            uprintf("\nled green toggle\n");
-            led_green_toggle();
-        }
-        break;
-    case 'b':
-        if (debug) {
-            uprintf("\nled red toggle\n");
-            led_red_toggle();
-        }
-        break;
-    default: break;
+        case '1':
+            configuration();
+            break;
+        case '2':
+            deploy(START);
+            break;
+        case '3':
+            test();
+            break;
+        case '4':
+            sleep(IDLE, 0);
+            break;
+        case '5':
+            viewFiles();
+            break;
+        case 'H':
+        case 'h':
+            print_help();
+            break;
+        case '6':
+            if (debug) state_dump();
+            break;
+        case '7':
+            if (debug) debug_reload_records(true);
+            break;
+        case '8':
+            if (debug) debug_reload_records(false);
+            break;
+        case 'a':
+            if (debug) {
+                uprintf("\nled green toggle\n");
+                led_green_toggle();
+            }
+            break;
+        case 'b':
+            if (debug) {
+                uprintf("\nled red toggle\n");
+                led_red_toggle();
+            }
+            break;
+        default:
+            break;
     }
 }
 

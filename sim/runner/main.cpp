@@ -45,8 +45,8 @@ Options g_opt;
 World* g_world = nullptr;
 std::vector<ScriptCommand> g_script;
 sim::Persistent g_persist;
-int g_in_fd = -1;   // console input from the host side, -1 when none
-int g_out_fd = 1;   // console output to the host side
+int g_in_fd = -1;  // console input from the host side, -1 when none
+int g_out_fd = 1;  // console output to the host side
 int g_transcript_fd = -1;
 bool g_raw_terminal = false;
 termios g_saved_termios;
@@ -145,10 +145,7 @@ public:
     explicit ConsolePeer(sim::Board& b) : board_(b) {}
     void receive(uint8_t byte, Nanos) override { console_byte_out(byte); }
 
-    Nanos next_event() const override
-    {
-        return g_world->host.count ? g_world->host.next : sim::kNever;
-    }
+    Nanos next_event() const override { return g_world->host.count ? g_world->host.next : sim::kNever; }
     void run_until(Nanos now) override
     {
         HostLine& h = g_world->host;
@@ -279,7 +276,8 @@ bool hibernate_until_wake()
                 continue;
             }
         }
-        const Nanos rtc_due = (h.wake_sources & sim::Hibernate::kWakeRtc) ? sim::rtc_time_of(h, h.match0) : sim::kNever;
+        const Nanos rtc_due =
+            (h.wake_sources & sim::Hibernate::kWakeRtc) ? sim::rtc_time_of(h, h.match0) : sim::kNever;
         if (t > now) g_world->now = now = t;  // time never runs backwards
         sim::rtc_sync(h, now);
 
@@ -318,7 +316,8 @@ void* map_state_file(const std::string& path, size_t size, bool* created)
     }
     if (fd < 0) return nullptr;
     struct stat st;
-    if (fstat(fd, &st) != 0 || (static_cast<size_t>(st.st_size) != size && ftruncate(fd, static_cast<off_t>(size)) != 0)) {
+    if (fstat(fd, &st) != 0 ||
+        (static_cast<size_t>(st.st_size) != size && ftruncate(fd, static_cast<off_t>(size)) != 0)) {
         close(fd);
         return nullptr;
     }
@@ -334,9 +333,11 @@ bool open_state(const std::string& dir)
         return false;
     }
     bool new_eeprom, new_fram, new_clock;
-    g_persist.eeprom = static_cast<uint8_t*>(map_state_file(dir + "/eeprom.bin", sim::kEepromBytes, &new_eeprom));
+    g_persist.eeprom =
+        static_cast<uint8_t*>(map_state_file(dir + "/eeprom.bin", sim::kEepromBytes, &new_eeprom));
     g_persist.fram = static_cast<uint8_t*>(map_state_file(dir + "/fram.bin", sim::kFramBytes, &new_fram));
-    g_persist.hib = static_cast<sim::HibState*>(map_state_file(dir + "/clock.bin", sizeof(sim::HibState), &new_clock));
+    g_persist.hib =
+        static_cast<sim::HibState*>(map_state_file(dir + "/clock.bin", sizeof(sim::HibState), &new_clock));
     if (!g_persist.eeprom || !g_persist.fram || !g_persist.hib) {
         fprintf(stderr, "marivant-sim: cannot open the state files in %s\n", dir.c_str());
         return false;

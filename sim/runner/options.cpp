@@ -37,29 +37,41 @@ bool apply_fault(const std::string& f, sim::BoardConfig* b)
     const size_t eq = f.find('=');
     const std::string name = f.substr(0, eq);
     const std::string value = eq == std::string::npos ? "" : f.substr(eq + 1);
-    if (name == "fram-absent") b->fram_present = false;
-    else if (name == "no-card") b->card_present = false;
-    else if (name == "card-never-ready") b->card_never_ready = true;
-    else if (name == "card-write-refused") b->card_write_refused = true;
+    if (name == "fram-absent")
+        b->fram_present = false;
+    else if (name == "no-card")
+        b->card_present = false;
+    else if (name == "card-never-ready")
+        b->card_never_ready = true;
+    else if (name == "card-write-refused")
+        b->card_write_refused = true;
     else if (name == "card-power-cut") {
         double n;
         if (!parse_number(value.c_str(), &n) || n < 1) return false;
         b->card_power_cut_after = static_cast<uint32_t>(n);
-    }
-    else if (name == "iso-dead") b->iso_converter_dead = true;
-    else if (name == "noniso-dead") b->noniso_converter_dead = true;
-    else if (name == "iso-supply-failed") b->iso_supply_failed = true;
-    else return false;
+    } else if (name == "iso-dead")
+        b->iso_converter_dead = true;
+    else if (name == "noniso-dead")
+        b->noniso_converter_dead = true;
+    else if (name == "iso-supply-failed")
+        b->iso_supply_failed = true;
+    else
+        return false;
     return true;
 }
 
 bool apply_card_type(const std::string& t, sim::BoardConfig* b)
 {
-    if (t == "sd2-block") b->card_type = sim::CardType::SdV2Block;
-    else if (t == "sd2-byte") b->card_type = sim::CardType::SdV2Byte;
-    else if (t == "sd1") b->card_type = sim::CardType::SdV1;
-    else if (t == "mmc") b->card_type = sim::CardType::Mmc;
-    else return false;
+    if (t == "sd2-block")
+        b->card_type = sim::CardType::SdV2Block;
+    else if (t == "sd2-byte")
+        b->card_type = sim::CardType::SdV2Byte;
+    else if (t == "sd1")
+        b->card_type = sim::CardType::SdV1;
+    else if (t == "mmc")
+        b->card_type = sim::CardType::Mmc;
+    else
+        return false;
     return true;
 }
 
@@ -117,7 +129,9 @@ int parse_options(int argc, char** argv, Options* opt)
         } else if (a == "--clock") {
             if (!(v = value("a time"))) return 2;
             if (!parse_clock(v, &opt->clock_seconds)) {
-                std::fprintf(stderr, "marivant-sim: --clock wants \"YYYY-MM-DD HH:MM:SS\" (1900 to 2035), not \"%s\"\n", v);
+                std::fprintf(
+                    stderr,
+                    "marivant-sim: --clock wants \"YYYY-MM-DD HH:MM:SS\" (1900 to 2035), not \"%s\"\n", v);
                 return 2;
             }
             opt->clock_set = true;

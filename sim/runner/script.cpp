@@ -50,20 +50,31 @@ bool parse_quoted(const std::string& s, size_t* pos, std::string* out)
         if (i >= s.size()) return false;
         const char e = s[i++];
         switch (e) {
-        case 'r': out->push_back('\r'); break;
-        case 'n': out->push_back('\n'); break;
-        case 't': out->push_back('\t'); break;
-        case '\\': out->push_back('\\'); break;
-        case '"': out->push_back('"'); break;
-        case 'x': {
-            const int h = i < s.size() ? hex_digit(s[i]) : -1;
-            const int l = i + 1 < s.size() ? hex_digit(s[i + 1]) : -1;
-            if (h < 0 || l < 0) return false;
-            out->push_back(static_cast<char>(h * 16 + l));
-            i += 2;
-            break;
-        }
-        default: return false;
+            case 'r':
+                out->push_back('\r');
+                break;
+            case 'n':
+                out->push_back('\n');
+                break;
+            case 't':
+                out->push_back('\t');
+                break;
+            case '\\':
+                out->push_back('\\');
+                break;
+            case '"':
+                out->push_back('"');
+                break;
+            case 'x': {
+                const int h = i < s.size() ? hex_digit(s[i]) : -1;
+                const int l = i + 1 < s.size() ? hex_digit(s[i + 1]) : -1;
+                if (h < 0 || l < 0) return false;
+                out->push_back(static_cast<char>(h * 16 + l));
+                i += 2;
+                break;
+            }
+            default:
+                return false;
         }
     }
     if (i >= s.size()) return false;
@@ -198,4 +209,3 @@ void OutputWindow::append(char c)
 }
 
 }  // namespace runner
-

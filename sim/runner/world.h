@@ -39,9 +39,9 @@ struct OutputWindow {
 };
 
 struct ScriptState {
-    uint32_t pc;        // next command
-    bool waiting;       // on a wait or an expect
-    Nanos until;        // end of the wait, or the expect's deadline
+    uint32_t pc;   // next command
+    bool waiting;  // on a wait or an expect
+    Nanos until;   // end of the wait, or the expect's deadline
     bool done;
     bool failed;
 };
@@ -53,8 +53,8 @@ struct World {
     HostLine host;
     OutputWindow out;
     ScriptState script;
-    bool input_closed;  // the terminal or pipe reached its end
-    uint32_t host_baud; // console rate at the last hibernation
+    bool input_closed;   // the terminal or pipe reached its end
+    uint32_t host_baud;  // console rate at the last hibernation
 };
 
 }  // namespace runner

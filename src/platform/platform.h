@@ -57,6 +57,7 @@ constexpr uint32_t NUM_INTERRUPTS = 139;  // vector table entries 16..154
 
 // ---------------------------------------------------------------------------
 // System control
+// clang-format off
 enum class Periph : uint8_t {
     GPIOA, GPIOB, GPIOC, GPIOD, GPIOE, GPIOF, GPIOG, GPIOH,
     GPIOJ, GPIOK, GPIOL, GPIOM, GPION, GPIOP,
@@ -64,14 +65,21 @@ enum class Periph : uint8_t {
     SSI0, SSI1, SSI2, SSI3,
     I2C0, ADC0, HIBERNATE, EEPROM0,
 };
-constexpr Periph periph_uart(uint32_t n) { return static_cast<Periph>(static_cast<uint8_t>(Periph::UART0) + n); }
-constexpr Periph periph_gpio(GpioPort p) { return static_cast<Periph>(static_cast<uint8_t>(p)); }
+// clang-format on
+constexpr Periph periph_uart(uint32_t n)
+{
+    return static_cast<Periph>(static_cast<uint8_t>(Periph::UART0) + n);
+}
+constexpr Periph periph_gpio(GpioPort p)
+{
+    return static_cast<Periph>(static_cast<uint8_t>(p));
+}
 
 constexpr uint32_t SYSTEM_CLOCK_HZ = 50000000u;
 constexpr uint32_t PIOSC_HZ = 16000000u;
 
-void sysctl_clock_set_50mhz();    // 16 MHz crystal, PLL, /4
-uint32_t sysctl_clock_get();      // Hz
+void sysctl_clock_set_50mhz();  // 16 MHz crystal, PLL, /4
+uint32_t sysctl_clock_get();    // Hz
 bool sysctl_periph_present(Periph p);
 void sysctl_periph_enable(Periph p);
 void sysctl_periph_disable(Periph p);
@@ -81,7 +89,10 @@ bool sysctl_periph_ready(Periph p);
 void sysctl_delay(uint32_t count);
 // Busy wait of n milliseconds: count ceil(50 MHz / 3000) per ms.
 constexpr uint32_t DELAY_COUNT_PER_MS = (SYSTEM_CLOCK_HZ + 2999u) / 3000u;  // 16667
-inline void delay_ms(uint32_t ms) { sysctl_delay(DELAY_COUNT_PER_MS * ms); }
+inline void delay_ms(uint32_t ms)
+{
+    sysctl_delay(DELAY_COUNT_PER_MS * ms);
+}
 
 void fpu_enable_lazy_stacking();
 
@@ -140,7 +151,7 @@ enum class UartFifoLevel : uint8_t { Eighth, Quarter, Half, ThreeQuarters, Seven
 void uart_clock_source_piosc(uint32_t base);
 void uart_config_8n1(uint32_t base, uint32_t src_clock, uint32_t baud);
 void uart_fifo_levels(uint32_t base, UartFifoLevel tx, UartFifoLevel rx);
-void uart_enable(uint32_t base);   // transmitter, receiver and FIFOs
+void uart_enable(uint32_t base);  // transmitter, receiver and FIFOs
 void uart_disable(uint32_t base);
 bool uart_chars_avail(uint32_t base);
 int32_t uart_char_get_nb(uint32_t base);  // -1 when the receive FIFO is empty
@@ -157,8 +168,7 @@ void uart_int_clear(uint32_t base, uint32_t flags);
 // SSI master
 enum class SsiMode : uint8_t { Mode0, Mode1, Mode2, Mode3 };  // SPI clock polarity/phase
 
-void ssi_config_master(uint32_t base, uint32_t src_clock, SsiMode mode, uint32_t bit_rate,
-                       uint32_t width);
+void ssi_config_master(uint32_t base, uint32_t src_clock, SsiMode mode, uint32_t bit_rate, uint32_t width);
 void ssi_enable(uint32_t base);
 void ssi_disable(uint32_t base);
 void ssi_put(uint32_t base, uint32_t data);  // waits for FIFO space
@@ -189,11 +199,11 @@ bool i2c_master_busy(uint32_t base);
 // ---------------------------------------------------------------------------
 // ADC (sequencer operations)
 constexpr uint32_t ADC_TRIGGER_PROCESSOR = 0x0;
-constexpr uint32_t ADC_STEP_CH_MASK = 0x1F;    // analog input AIN0..AIN23
-constexpr uint32_t ADC_STEP_D = 0x100;         // differential
-constexpr uint32_t ADC_STEP_END = 0x200;       // last step of the sequence
-constexpr uint32_t ADC_STEP_IE = 0x400;        // raise the interrupt flag after this step
-constexpr uint32_t ADC_STEP_TS = 0x800;        // internal temperature sensor
+constexpr uint32_t ADC_STEP_CH_MASK = 0x1F;  // analog input AIN0..AIN23
+constexpr uint32_t ADC_STEP_D = 0x100;       // differential
+constexpr uint32_t ADC_STEP_END = 0x200;     // last step of the sequence
+constexpr uint32_t ADC_STEP_IE = 0x400;      // raise the interrupt flag after this step
+constexpr uint32_t ADC_STEP_TS = 0x800;      // internal temperature sensor
 
 void adc_seq_configure(uint32_t base, uint32_t seq, uint32_t trigger, uint32_t priority);
 void adc_seq_step(uint32_t base, uint32_t seq, uint32_t step, uint32_t config);

@@ -1,11 +1,12 @@
 // The simulator's console scripts and command line.
+#include "script.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
 
 #include "options.h"
-#include "script.h"
 
 namespace {
 
@@ -15,9 +16,10 @@ TEST(Script, ParsesCommandsEscapesAndLimits)
 {
     std::vector<ScriptCommand> s;
     std::string err;
-    ASSERT_TRUE(runner::parse_script("# comment\n\n  send \"a\\r\\n\\t\\\\\\\"\\x1b\\x7F\"\n"
-                                     "expect \"Menu\"\nexpect \"x\" 2.5\nwait 0.25\n",
-                                     &s, &err))
+    ASSERT_TRUE(
+        runner::parse_script("# comment\n\n  send \"a\\r\\n\\t\\\\\\\"\\x1b\\x7F\"\n"
+                             "expect \"Menu\"\nexpect \"x\" 2.5\nwait 0.25\n",
+                             &s, &err))
         << err;
     ASSERT_EQ(s.size(), 4u);
     EXPECT_EQ(s[0].kind, ScriptCommand::Send);
@@ -31,9 +33,9 @@ TEST(Script, ParsesCommandsEscapesAndLimits)
 
 TEST(Script, RefusesMalformedLinesNamingTheLine)
 {
-    const char* bad[] = {"send abc",     "send \"abc",        "send \"\\q\"",  "send \"\\x4\"",
-                         "expect \"\"", "expect \"a\" soon", "wait",          "wait -1",
-                         "type \"a\"",   "send \"a\" extra"};
+    const char* bad[] = {"send abc",    "send \"abc",        "send \"\\q\"", "send \"\\x4\"",
+                         "expect \"\"", "expect \"a\" soon", "wait",         "wait -1",
+                         "type \"a\"",  "send \"a\" extra"};
     for (const char* line : bad) {
         std::vector<ScriptCommand> s;
         std::string err;

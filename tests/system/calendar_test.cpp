@@ -46,9 +46,9 @@ TEST(Calendar, ClockToCalendarAndBack)
 
 TEST(Calendar, OutOfRangeFieldsCarryLikeMktime)
 {
-    CalendarTime feb30{0, 0, 0, 30, 1, 117, 0, 0};  // 30 February 2017
+    CalendarTime feb30{0, 0, 0, 30, 1, 117, 0, 0};      // 30 February 2017
     EXPECT_EQ(calendar_to_clock(&feb30), 3697401600u);  // 2 March 2017
-    CalendarTime month13{0, 0, 0, 1, 12, 117, 0, 0};  // month 12 is January of the next year
+    CalendarTime month13{0, 0, 0, 1, 12, 117, 0, 0};    // month 12 is January of the next year
     CalendarTime jan18{0, 0, 0, 1, 0, 118, 0, 0};
     EXPECT_EQ(calendar_to_clock(&month13), calendar_to_clock(&jan18));
     CalendarTime hour25{0, 0, 25, 31, 11, 117, 0, 0};

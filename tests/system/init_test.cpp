@@ -1,7 +1,8 @@
 // Bring-up: the stored console rate, the pins' start-up levels, the LEDs.
+#include "Init.h"
+
 #include <cstring>
 
-#include "Init.h"
 #include "System.h"
 #include "gpio.h"
 #include "platform.h"

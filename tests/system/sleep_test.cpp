@@ -1,8 +1,9 @@
 // Hibernation entry, wake decoding and the 10 ms tick.
+#include "Sleep.h"
+
 #include <csetjmp>
 #include <cstring>
 
-#include "Sleep.h"
 #include "System.h"
 #include "eeprom.h"
 #include "gpio.h"
@@ -15,7 +16,10 @@ namespace {
 using testing_support::BoardFixture;
 
 jmp_buf g_powered_off;
-void power_off() { longjmp(g_powered_off, 1); }
+void power_off()
+{
+    longjmp(g_powered_off, 1);
+}
 
 class Sleeping : public BoardFixture {
 protected:

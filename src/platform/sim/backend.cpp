@@ -1,12 +1,11 @@
 // The peripheral interface on the simulated board. Every call costs a little
 // virtual time and lets due interrupts run before it returns.
-#include "platform.h"
-
 #include "board.h"
 #include "eeprom.h"
 #include "gpio.h"
 #include "hibernate.h"
 #include "i2c.h"
+#include "platform.h"
 #include "ssi.h"
 #include "uart.h"
 
@@ -32,16 +31,24 @@ sim::Ssi* ssi_of(uint32_t base)
 int eighths(UartFifoLevel l)
 {
     switch (l) {
-    case UartFifoLevel::Eighth: return 1;
-    case UartFifoLevel::Quarter: return 2;
-    case UartFifoLevel::Half: return 4;
-    case UartFifoLevel::ThreeQuarters: return 6;
-    case UartFifoLevel::SevenEighths: return 7;
+        case UartFifoLevel::Eighth:
+            return 1;
+        case UartFifoLevel::Quarter:
+            return 2;
+        case UartFifoLevel::Half:
+            return 4;
+        case UartFifoLevel::ThreeQuarters:
+            return 6;
+        case UartFifoLevel::SevenEighths:
+            return 7;
     }
     return 1;
 }
 
-void access() { board().access(); }
+void access()
+{
+    board().access();
+}
 
 }  // namespace
 
@@ -51,7 +58,10 @@ void sysctl_clock_set_50mhz()
     g_clock_hz = SYSTEM_CLOCK_HZ;
     access();
 }
-uint32_t sysctl_clock_get() { return g_clock_hz; }
+uint32_t sysctl_clock_get()
+{
+    return g_clock_hz;
+}
 bool sysctl_periph_present(Periph p)
 {
     (void)p;  // every peripheral the firmware names exists on this chip
@@ -77,9 +87,18 @@ bool sysctl_periph_ready(Periph p)
     access();
     return g_enabled[static_cast<int>(p)];
 }
-void sysctl_delay(uint32_t count) { board().spend(sim::cycles_to_nanos(3ull * count)); }
-void fpu_enable_lazy_stacking() { access(); }
-void platform_idle() { board().idle(); }
+void sysctl_delay(uint32_t count)
+{
+    board().spend(sim::cycles_to_nanos(3ull * count));
+}
+void fpu_enable_lazy_stacking()
+{
+    access();
+}
+void platform_idle()
+{
+    board().idle();
+}
 
 // ---------------------------------------------------------------------------
 void gpio_output(GpioPort port, uint8_t pins)
@@ -210,8 +229,7 @@ void uart_int_clear(uint32_t base, uint32_t flags)
 }
 
 // ---------------------------------------------------------------------------
-void ssi_config_master(uint32_t base, uint32_t src_clock, SsiMode mode, uint32_t bit_rate,
-                       uint32_t width)
+void ssi_config_master(uint32_t base, uint32_t src_clock, SsiMode mode, uint32_t bit_rate, uint32_t width)
 {
     if (auto* s = ssi_of(base)) s->configure(src_clock, static_cast<int>(mode), bit_rate, width);
     access();
@@ -412,7 +430,10 @@ bool hib_is_active()
     access();
     return board().hib().active();
 }
-void hib_release_pins() { access(); }
+void hib_release_pins()
+{
+    access();
+}
 void hib_request()
 {
     access();
