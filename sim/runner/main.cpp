@@ -488,6 +488,10 @@ int run()
             g_world->stop = Stop::None;
             if (!hibernate_until_wake()) break;
             g_persist.hib->hibernating = 0;
+            if (g_opt.interactive) {
+                const bool pin = g_persist.hib->raw_status & sim::Hibernate::kPinWake;
+                fprintf(stderr, "[marivant-sim: woken by %s]\r\n", pin ? "a key" : "the clock");
+            }
         }
         if (!boot_once()) break;
     }
