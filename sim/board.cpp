@@ -89,11 +89,6 @@ int Nvic::deliver()
     return ran;
 }
 
-void Nvic::reset()
-{
-    *this = Nvic{};
-}
-
 // ---------------------------------------------------------------------------
 // SysTick
 

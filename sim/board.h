@@ -58,7 +58,6 @@ public:
     bool in_handler() const { return in_handler_; }
     // Runs every deliverable interrupt; returns how many ran.
     int deliver();
-    void reset();
 
 private:
     bool take_next(Handler* h);

@@ -56,25 +56,27 @@ void pad(uint32_t base, uint8_t pins, PadType type)
 
 }  // namespace
 
-void gpio_output(GpioPort port, uint8_t pins)
+namespace {
+
+// A plain digital pin, 2 mA push-pull, in the given direction.
+void make_digital(GpioPort port, uint8_t pins, bool output)
 {
     commit(port, pins);
     const uint32_t base = base_of(port);
-    hw::set_bits(base + DIR, pins);
+    if (output)
+        hw::set_bits(base + DIR, pins);
+    else
+        hw::clear_bits(base + DIR, pins);
     hw::clear_bits(base + AFSEL, pins);
     drive(base, pins, 2);
     pad(base, pins, PadType::PushPull);
 }
 
-void gpio_input(GpioPort port, uint8_t pins)
-{
-    commit(port, pins);
-    const uint32_t base = base_of(port);
-    hw::clear_bits(base + DIR, pins);
-    hw::clear_bits(base + AFSEL, pins);
-    drive(base, pins, 2);
-    pad(base, pins, PadType::PushPull);
-}
+}  // namespace
+
+void gpio_output(GpioPort port, uint8_t pins) { make_digital(port, pins, true); }
+
+void gpio_input(GpioPort port, uint8_t pins) { make_digital(port, pins, false); }
 
 void gpio_peripheral_pins(GpioPort port, uint8_t pins, PinKind kind)
 {
